@@ -1,0 +1,231 @@
+#!/usr/bin/env python3
+"""Whole-process speed of vorka against peer compressors.
+
+For every input it packs and unpacks with each compressor as a separate
+process, checks the round trip, and keeps the median wall time of N timed runs
+after one warm-up run. The compressors take turns run by run, so that a drift
+of the machine hits all of them alike. Peak memory is the largest resident set
+the child reported (getrusage of the waited-for process).
+
+    bench/compare.py --vorka build/vorka [--runs 5] [--big-mb 100] [--out bench/results]
+
+Writes results.md (the table) and results.svg (packed/plain ratio against pack
+and unpack speed) into the output folder and prints the table.
+"""
+import argparse
+import filecmp
+import os
+import pathlib
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def run(argv, stdin=None, stdout=None):
+    """Runs argv, returns (seconds, peak RSS in KiB); fails loudly on a non-zero exit."""
+    fin = open(stdin, "rb") if stdin else subprocess.DEVNULL
+    fout = open(stdout, "wb") if stdout else subprocess.DEVNULL
+    try:
+        start = time.perf_counter()
+        proc = subprocess.Popen(argv, stdin=fin, stdout=fout, stderr=subprocess.PIPE)
+        _, status, usage = os.wait4(proc.pid, 0)
+        elapsed = time.perf_counter() - start
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        err = proc.stderr.read()
+        proc.stderr.close()
+    finally:
+        if stdin:
+            fin.close()
+        if stdout:
+            fout.close()
+    if proc.returncode != 0:
+        raise RuntimeError(f"{argv[0]} exited {proc.returncode}: {err.decode(errors='replace')}")
+    return elapsed, usage.ru_maxrss
+
+
+class Vorka:
+    def __init__(self, exe, name="vorka", extra=()):
+        self.exe, self.name, self.extra = exe, name, list(extra)
+
+    def pack(self, src, packed):
+        return run([self.exe, "c", f"/0:{src}", f"/1:{packed}", "/go", *self.extra])
+
+    def unpack(self, packed, out):
+        return run([self.exe, "d", f"/0:{packed}", f"/2:{out}", "/go", *self.extra])
+
+
+class Filter:
+    """A peer that packs standard input to standard output."""
+
+    def __init__(self, name, pack_argv, unpack_argv):
+        self.name, self.pack_argv, self.unpack_argv = name, pack_argv, unpack_argv
+
+    def pack(self, src, packed):
+        return run(self.pack_argv, stdin=src, stdout=packed)
+
+    def unpack(self, packed, out):
+        return run(self.unpack_argv, stdin=packed, stdout=out)
+
+
+def peers():
+    found = []
+    table = [
+        ("compress -b16", "compress", ["compress", "-c", "-b16"], ["compress", "-d", "-c"]),
+        ("gzip -1", "gzip", ["gzip", "-1", "-c"], ["gzip", "-d", "-c"]),
+        ("gzip -6", "gzip", ["gzip", "-6", "-c"], ["gzip", "-d", "-c"]),
+        ("lz4 -1", "lz4", ["lz4", "-1", "-c"], ["lz4", "-d", "-c"]),
+        ("zstd -1", "zstd", ["zstd", "-1", "-c", "-q"], ["zstd", "-d", "-c", "-q"]),
+    ]
+    for name, tool, p, u in table:
+        if shutil.which(tool):
+            found.append(Filter(name, p, u))
+        else:
+            print(f"note: {tool} is not installed; {name} left out", file=sys.stderr)
+    return found
+
+
+def make_big(path, megabytes, corpus):
+    """A generated input: corpus text and binary pieces in a seeded random order,
+    with some noise, so it is neither one repeated block nor incompressible."""
+    rng = random.Random(20261209)
+    pieces = [p.read_bytes() for p in sorted(corpus.rglob("*")) if p.is_file() and p.stat().st_size < 4 << 20]
+    if not pieces:
+        pieces = [bytes(rng.randrange(256) for _ in range(65536))]
+    target = megabytes << 20
+    with open(path, "wb") as f:
+        written = 0
+        while written < target:
+            p = rng.choice(pieces)
+            start = rng.randrange(max(1, len(p) - 65536))
+            chunk = bytearray(p[start:start + rng.randrange(4096, 65536)])
+            for _ in range(len(chunk) // 2048):
+                chunk[rng.randrange(len(chunk))] = rng.randrange(256)
+            f.write(chunk)
+            written += len(chunk)
+
+
+def measure(inputs, coders, runs, scratch):
+    rows = []
+    for src in inputs:
+        size = src.stat().st_size
+        samples = {c.name: {"pack": [], "unpack": [], "rss": 0, "packed": 0} for c in coders}
+        for r in range(runs + 1):
+            for c in coders:
+                packed = scratch / "packed"
+                out = scratch / "out"
+                for f in (packed, out):
+                    if f.exists():
+                        f.unlink()
+                tp, rp = c.pack(src, packed)
+                tu, ru = c.unpack(packed, out)
+                if not filecmp.cmp(src, out, shallow=False):
+                    raise RuntimeError(f"{c.name}: round trip of {src} differs")
+                s = samples[c.name]
+                s["packed"] = packed.stat().st_size
+                s["rss"] = max(s["rss"], rp, ru)
+                if r > 0:  # the first round warms caches and is not counted
+                    s["pack"].append(tp)
+                    s["unpack"].append(tu)
+        for c in coders:
+            s = samples[c.name]
+            tp, tu = statistics.median(s["pack"]), statistics.median(s["unpack"])
+            rows.append({
+                "input": src.name, "size": size, "coder": c.name,
+                "ratio": s["packed"] / size if size else 0.0,
+                "pack": size / tp / 1e6, "unpack": size / tu / 1e6, "rss": s["rss"] / 1024,
+            })
+        print(f"measured {src.name}", file=sys.stderr)
+    return rows
+
+
+def table(rows):
+    base = {(r["input"]): r for r in rows if r["coder"] == "compress -b16"}
+    lines = ["| input | bytes | compressor | packed/plain | pack MB/s | unpack MB/s | peak MiB | pack x compress | unpack x compress |",
+             "|---|---:|---|---:|---:|---:|---:|---:|---:|"]
+    for r in rows:
+        b = base.get(r["input"])
+        xp = f"{r['pack'] / b['pack']:.2f}" if b else "-"
+        xu = f"{r['unpack'] / b['unpack']:.2f}" if b else "-"
+        lines.append(f"| {r['input']} | {r['size']} | {r['coder']} | {r['ratio']:.4f} | {r['pack']:.1f} | "
+                     f"{r['unpack']:.1f} | {r['rss']:.1f} | {xp} | {xu} |")
+    return "\n".join(lines) + "\n"
+
+
+def svg(rows, focus):
+    """Two scatter plots side by side: ratio against pack speed, ratio against unpack speed."""
+    pts = [r for r in rows if r["input"] == focus]
+    w, h, pad = 420, 320, 50
+    colours = ["#c0392b", "#2471a3", "#229954", "#b7950b", "#7d3c98", "#ca6f1e", "#17a589", "#555555"]
+    out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{2 * w}" height="{h + 40}" font-family="sans-serif" font-size="11">',
+           f'<text x="10" y="16" font-size="13">{focus}: packed/plain ratio against speed (whole processes, median)</text>']
+    ymax = max(r["ratio"] for r in pts) * 1.1 or 1
+    for panel, key in enumerate(("pack", "unpack")):
+        x0 = panel * w
+        xmax = max(r[key] for r in pts) * 1.1 or 1
+        out.append(f'<rect x="{x0 + pad}" y="30" width="{w - pad - 20}" height="{h - pad}" fill="none" stroke="#888"/>')
+        out.append(f'<text x="{x0 + w / 2 - 30}" y="{h + 20}">{key} MB/s</text>')
+        out.append(f'<text x="{x0 + 5}" y="26">ratio</text>')
+        for t in range(5):
+            xv = xmax * t / 4
+            xp = x0 + pad + (w - pad - 20) * t / 4
+            out.append(f'<text x="{xp - 8:.0f}" y="{h - pad + 44}">{xv:.0f}</text>')
+            yv = ymax * t / 4
+            yp = 30 + (h - pad) * (1 - t / 4)
+            out.append(f'<text x="{x0 + 12}" y="{yp + 4:.0f}">{yv:.2f}</text>')
+        for i, r in enumerate(pts):
+            px = x0 + pad + (w - pad - 20) * r[key] / xmax
+            py = 30 + (h - pad) * (1 - r["ratio"] / ymax)
+            c = colours[i % len(colours)]
+            out.append(f'<circle cx="{px:.1f}" cy="{py:.1f}" r="5" fill="{c}"/>')
+            out.append(f'<text x="{px + 7:.1f}" y="{py - 6:.1f}" fill="{c}">{r["coder"]}</text>')
+    out.append("</svg>")
+    return "\n".join(out) + "\n"
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--vorka", required=True, help="the vorka program to measure")
+    ap.add_argument("--vorka-hash", help="a second vorka build (child index: hash) to measure beside it")
+    ap.add_argument("--corpus", default=str(pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "corpus"))
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--big-mb", type=int, default=100, help="size of the generated input; 0 leaves it out")
+    ap.add_argument("--only", nargs="*", help="measure just these corpus file names (and the concatenation)")
+    ap.add_argument("--out", default="bench/results")
+    a = ap.parse_args()
+
+    corpus = pathlib.Path(a.corpus)
+    outdir = pathlib.Path(a.out)
+    outdir.mkdir(parents=True, exist_ok=True)
+    with tempfile.TemporaryDirectory(prefix="vorka-bench-") as tmp:
+        scratch = pathlib.Path(tmp)
+        files = sorted(p for p in corpus.rglob("*") if p.is_file() and p.parent.name != "corpus")
+        if a.only:
+            files = [p for p in files if p.name in a.only]
+        cc = scratch / "cantrbry+calgary"
+        with open(cc, "wb") as f:
+            for p in sorted(corpus.glob("canterbury/*")) + sorted(corpus.glob("calgary/*")):
+                f.write(p.read_bytes())
+        inputs = [cc] + files
+        if a.big_mb:
+            big = scratch / f"generated-{a.big_mb}MB"
+            make_big(big, a.big_mb, corpus)
+            inputs.append(big)
+        work = scratch / "work"
+        work.mkdir()
+        coders = [Vorka(os.path.abspath(a.vorka))]
+        if a.vorka_hash:
+            coders.append(Vorka(os.path.abspath(a.vorka_hash), "vorka (hash)"))
+        coders += peers()
+        rows = measure(inputs, coders, a.runs, work)
+    text = table(rows)
+    (outdir / "results.md").write_text(text)
+    (outdir / "results.svg").write_text(svg(rows, "cantrbry+calgary"))
+    print(text)
+
+
+if __name__ == "__main__":
+    main()

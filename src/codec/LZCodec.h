@@ -1,0 +1,107 @@
+// The LZ78 codec: dictionary control, encoder and decoder on one object. A code
+// names a phrase already in the dictionary; the byte that ends a match starts
+// the next phrase. Widths grow on demand (announced by codeWiden and a 5-bit
+// step count) and the dictionary restarts when full (codeReset).
+//
+// The object is plain and embedded by value: all-zero storage means "no
+// dictionary" and is safe to Init. Storage is obtained once in Init.
+#pragma once
+
+#include <cstdint>
+
+#include "buffers/BitBuf.h"
+#include "codec/LZBase.h"
+#include "codec/LZDic0.h"
+#include "codec/LZTypes.h"
+
+namespace vorka {
+
+struct TLZCodec {
+  std::uint8_t State{};
+  TDicNodes Nodes{};
+  std::uint32_t Current{};
+  std::uint8_t LastChar{};
+  std::uint8_t Width{};
+  std::uint32_t Mask{};
+  std::uint32_t FragLen{};
+  std::uint32_t MaxFrag{};
+  std::uint32_t LongestNow{};
+  std::uint32_t Longest{};
+  std::uint64_t OutBytes{};
+  std::uint8_t OutBits{};
+  std::uint64_t InBytes{};
+  std::uint32_t DicSize{};
+  std::uint32_t DicSizeCheck{};
+  std::uint32_t Resets{};
+  // Packing: pairs produced but not yet accepted by the bit buffer.
+  // Unpacking: QueueValue[0] is the pending code (0 = none).
+  std::uint32_t QueueValue[6]{};
+  std::uint8_t QueueWidth[6]{};
+  std::uint8_t QueueCount{};
+  std::uint8_t QueueNext{};
+  TBitBuf BitStream{};
+  // Unpacking: next node of a phrase that is being delivered in pieces because
+  // it is longer than a whole output block (0 = none).
+  std::uint32_t PieceNode{};
+  bool Damaged{};
+
+  // Allocates the dictionary (size clamped to 500..268435326) and prepares for
+  // packing; false when the size is 0 or memory is short (then no storage).
+  bool Init(std::uint32_t dicSize);
+  void Done();
+
+  bool AllocateDictionary(std::uint32_t n);
+  void ReleaseDictionary();
+  std::uint32_t DictionarySize() const;
+
+  void SetMaxFragment(std::uint32_t n);
+  std::uint32_t MaxFragment() const;
+
+  void RestartPhrase();
+  void ResetDictionary();
+  void ResetStream();
+
+  std::uint8_t WidenFor(std::uint32_t code);
+  void WidenBy(std::uint8_t steps);
+  std::uint8_t ReadWidth() const;
+
+  void AddBits(std::uint32_t n);
+  std::uint32_t LongestFragment();
+  std::uint32_t ResetCount() const { return Resets; }
+  std::uint64_t InputBytes() const { return InBytes; }
+  std::uint64_t PackedBytes() const { return OutBytes + (OutBits != 0 ? 1 : 0); }
+  double Ratio() const;
+
+  // Packing. A call with inputLength 0 ends the stream. Result: true when input
+  // was consumed (final call: when output was written); capacity 0 gives false
+  // and leaves the out values alone.
+  void StartPacking();
+  bool EncodeBlock(const std::uint8_t* input, std::uint32_t inputLength, std::uint32_t& consumed,
+                   std::uint8_t* output, std::uint32_t outputCapacity, std::uint32_t& written);
+
+  // Unpacking. Every item is checked before it touches the dictionary; a
+  // damaged stream sets StreamDamaged and makes this and every later call
+  // return false (later calls with consumed = produced = 0). A phrase longer
+  // than the whole capacity of a call is delivered in pieces.
+  void StartUnpacking();
+  bool DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength, std::uint32_t& consumed,
+                   std::uint8_t* output, std::uint32_t outputCapacity, std::uint32_t& produced);
+  bool StreamDamaged() const { return Damaged; }
+
+  // Building blocks of the two directions, public for tests.
+  std::uint32_t ScanBlock(const std::uint8_t* bytes, std::uint32_t length);
+  unsigned EncodeByte(std::uint8_t c);
+  unsigned EncodeEnd();
+  // Bytes written for item v, or minus the bytes missing when its phrase does
+  // not fit room. Sets Damaged (and returns 0) for an item the packer cannot
+  // have written.
+  std::int64_t DecodeCode(std::uint32_t v, std::uint8_t* out, std::uint32_t room);
+
+private:
+  void Emit(unsigned& count, std::uint32_t value, std::uint8_t width);
+  bool PutQueue(unsigned count);
+  std::uint32_t DeliverPieces(std::uint8_t* out, std::uint32_t room);
+  void StartPieces(std::uint32_t v);
+};
+
+}  // namespace vorka

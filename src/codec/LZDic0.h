@@ -1,0 +1,63 @@
+// Dictionary node store: parallel arrays indexed by node number. A node is its
+// prefix's phrase followed by one character. While packing, the children of a
+// node form a binary search tree on the character (root in NodeRoot, links in
+// NodeLinks); while unpacking the same 4-byte array holds each node's prefix.
+//
+// The child index used by the encoder is the trio ScanPhrase / FindChildOf /
+// AddChild; another index (for instance a hash on node and character) only has
+// to provide those three with the same node numbering.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/LZTypes.h"
+
+namespace vorka {
+
+struct TDicNodes {
+  std::uint32_t NodeLimit{};
+  std::uint32_t NodeCount{};
+  std::uint8_t* NodeChar{};
+  std::uint32_t* NodeLinks{};   // two per node: [2n] lower, [2n + 1] higher
+  std::uint8_t* NodeBit{};      // balance bit in bit 0
+  std::uint32_t* NodeRoot{};    // packing: root of the node's child tree
+  std::uint32_t* NodePrefix{};  // unpacking: same storage as NodeRoot
+
+  void InitNodes(std::uint32_t limit);
+
+  std::uint32_t& Link(std::uint32_t n, unsigned side) { return NodeLinks[2 * n + side]; }
+  bool Full() const { return NodeCount >= NodeLimit; }
+
+  // Node with character c in the tree rooted at t, or NilNode.
+  std::uint32_t FindChild(std::uint8_t c, std::uint32_t t) {
+    NodeChar[NilNode] = c;
+    std::uint32_t n = t;
+    while (NodeChar[n] != c) n = NodeLinks[2 * n + (NodeChar[n] < c)];
+    return n;
+  }
+  std::uint32_t FindChildOf(std::uint32_t parent, std::uint8_t c) {
+    return FindChild(c, NodeRoot[parent]);
+  }
+
+  // Follows the dictionary from current over as many bytes as it can; returns
+  // the bytes taken and leaves the last node reached in current.
+  std::uint32_t ScanPhrase(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t& current);
+
+  // A fresh node with empty links, bit and tree, or NilNode when full.
+  std::uint32_t NewNode();
+  // Packing: new child of parent with character c, linked into parent's tree.
+  std::uint32_t AddChild(std::uint8_t c, std::uint32_t parent);
+  // Unpacking: new node prefix + c, no tree; NilNode when full.
+  std::uint32_t AppendNode(std::uint8_t c, std::uint32_t prefix);
+
+  // Writes the phrase of node code (>= 3) into buffer[0..L-1] when its length L
+  // fits room and returns L; otherwise returns room - L (negative) and leaves
+  // the buffer undefined.
+  std::int64_t Unwind(std::uint32_t code, std::uint8_t* buffer, std::uint32_t room);
+
+  // Inserts node n (character set, links and bit clear) into the tree whose
+  // root is held in *slot, keeping the tree roughly balanced.
+  void InsertNode(std::uint32_t n, std::uint32_t* slot);
+};
+
+}  // namespace vorka

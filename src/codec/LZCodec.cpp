@@ -1,0 +1,466 @@
+// Dictionary control, encoder and decoder of the LZ78 codec.
+//
+// Packing and unpacking rebuild the same dictionary node for node; the
+// unpacker runs one phrase behind, since the node created at a boundary ends
+// with the first character of what follows. The unpacker checks every item
+// against what the packer can have written before it touches the store.
+#include "codec/LZCodec.h"
+
+#include <cassert>
+#include <new>
+
+namespace vorka {
+
+// ---------------------------------------------------------------- storage
+
+bool TLZCodec::Init(std::uint32_t dicSize) {
+  if (!AllocateDictionary(dicSize)) return false;
+  MaxFrag = dicSize;
+  BitStream.Init();
+  StartPacking();
+  return true;
+}
+
+void TLZCodec::Done() { ReleaseDictionary(); }
+
+bool TLZCodec::AllocateDictionary(std::uint32_t n) {
+  ReleaseDictionary();
+  if (n == 0) return false;
+  if (n < MinDictionarySize) n = MinDictionarySize;
+  if (n > MaxDictionarySize) n = MaxDictionarySize;
+  const std::size_t count = n;
+  auto* links = new (std::nothrow) std::uint32_t[2 * count];
+  auto* roots = links != nullptr ? new (std::nothrow) std::uint32_t[count] : nullptr;
+  auto* chars = roots != nullptr ? new (std::nothrow) std::uint8_t[count] : nullptr;
+  auto* bits = chars != nullptr ? new (std::nothrow) std::uint8_t[count] : nullptr;
+  if (bits == nullptr) {
+    delete[] chars;
+    delete[] roots;
+    delete[] links;
+    Nodes = TDicNodes{};
+    return false;
+  }
+  Nodes.NodeLinks = links;
+  Nodes.NodeRoot = roots;
+  Nodes.NodePrefix = roots;
+  Nodes.NodeChar = chars;
+  Nodes.NodeBit = bits;
+  DicSize = n;
+  DicSizeCheck = ~n;
+  ResetDictionary();
+  return true;
+}
+
+void TLZCodec::ReleaseDictionary() {
+  if (DictionarySize() != 0) {
+    delete[] Nodes.NodeLinks;
+    delete[] Nodes.NodeRoot;
+    delete[] Nodes.NodeChar;
+    delete[] Nodes.NodeBit;
+  }
+  DicSize = 0;
+  DicSizeCheck = 0;
+  Nodes.NodeLinks = nullptr;
+  Nodes.NodeRoot = nullptr;
+  Nodes.NodePrefix = nullptr;
+  Nodes.NodeChar = nullptr;
+  Nodes.NodeBit = nullptr;
+}
+
+std::uint32_t TLZCodec::DictionarySize() const { return DicSize == ~DicSizeCheck ? DicSize : 0; }
+
+void TLZCodec::SetMaxFragment(std::uint32_t n) { MaxFrag = n < MinFragmentLength ? MinFragmentLength : n; }
+
+std::uint32_t TLZCodec::MaxFragment() const {
+  const std::uint32_t size = DictionarySize();
+  return MaxFrag < size ? MaxFrag : size;
+}
+
+// ----------------------------------------------------------------- resets
+
+void TLZCodec::RestartPhrase() {
+  Current = RootNode;
+  FragLen = 0;
+}
+
+void TLZCodec::ResetDictionary() {
+  const std::uint32_t size = DictionarySize();
+  if (size == 0) RaiseRunError(reNoDictionary);
+  Nodes.InitNodes(size);
+  Width = 2;
+  Mask = 3;
+  if (LongestNow > Longest) Longest = LongestNow;
+  LongestNow = 0;
+  RestartPhrase();
+  State = static_cast<std::uint8_t>(State & ~csLiteral);
+  ++Resets;
+}
+
+void TLZCodec::ResetStream() {
+  ResetDictionary();
+  Longest = 0;
+  Resets = 0;
+  OutBytes = 0;
+  OutBits = 0;
+  InBytes = 0;
+}
+
+// ------------------------------------------------------ width, statistics
+
+std::uint8_t TLZCodec::WidenFor(std::uint32_t code) {
+  std::uint8_t steps = 0;
+  for (std::uint32_t m = Mask; m < code; m = 2 * m + 1) ++steps;
+  WidenBy(steps);
+  return steps;
+}
+
+void TLZCodec::WidenBy(std::uint8_t steps) {
+  Width = static_cast<std::uint8_t>(Width + steps);
+  assert(Width <= 31);
+  Mask = static_cast<std::uint32_t>((std::uint64_t{1} << Width) - 1);
+}
+
+std::uint8_t TLZCodec::ReadWidth() const {
+  if ((State & csLiteral) != 0) return LiteralWidth;
+  if ((State & csWiden) != 0) return StepCountWidth;
+  return Width;
+}
+
+void TLZCodec::AddBits(std::uint32_t n) {
+  const std::uint64_t t = std::uint64_t{OutBits} + n;
+  OutBits = static_cast<std::uint8_t>(t % 8);
+  OutBytes += t / 8;
+}
+
+std::uint32_t TLZCodec::LongestFragment() {
+  if (LongestNow > Longest) Longest = LongestNow;
+  return Longest;
+}
+
+double TLZCodec::Ratio() const {
+  if (InBytes == 0) return 0.0;
+  const long double packed = static_cast<long double>(static_cast<std::int64_t>(PackedBytes()));
+  const long double input = static_cast<long double>(static_cast<std::int64_t>(InBytes));
+  return static_cast<double>(packed / input);
+}
+
+// ---------------------------------------------------------------- encoder
+
+void TLZCodec::StartPacking() {
+  QueueCount = 0;
+  QueueNext = 0;
+  State = 0;
+  PieceNode = 0;
+  Damaged = false;
+  BitStream.Clear();
+  ResetStream();
+}
+
+void TLZCodec::Emit(unsigned& count, std::uint32_t value, std::uint8_t width) {
+  assert(count < 6);
+  QueueValue[count] = value;
+  QueueWidth[count] = width;
+  ++count;
+  AddBits(width);
+}
+
+std::uint32_t TLZCodec::ScanBlock(const std::uint8_t* bytes, std::uint32_t length) {
+  const std::uint32_t n = Nodes.ScanPhrase(bytes, length, Current);
+  FragLen += n;
+  InBytes += n;
+  return n;
+}
+
+unsigned TLZCodec::EncodeByte(std::uint8_t c) {
+  unsigned count = 0;
+  ++InBytes;
+  std::uint32_t n = Nodes.FindChildOf(Current, c);
+  if (n != NilNode) {
+    Current = n;
+    ++FragLen;
+    return 0;
+  }
+  if (Current == RootNode) {
+    // A stream opens with codeReset, after which the unpacker starts from an
+    // empty dictionary. Packing on after a final call without StartPacking
+    // would leave nodes here that the unpacker has dropped: drop them too.
+    if (Nodes.NodeCount != FirstPhraseNode) ResetDictionary();
+    Current = Nodes.AddChild(c, RootNode);
+    Emit(count, codeReset, Width);
+    Emit(count, c, LiteralWidth);
+    State = static_cast<std::uint8_t>(State | csLiteral);
+    FragLen = 1;
+    return count;
+  }
+  if ((State & csLiteral) != 0) {
+    State = static_cast<std::uint8_t>(State & ~csLiteral);
+  } else {
+    if (Current > Mask) {
+      Emit(count, codeWiden, Width);
+      const std::uint8_t k = WidenFor(Current);
+      Emit(count, k, StepCountWidth);
+    }
+    Emit(count, Current, Width);
+  }
+  if (FragLen < MaxFrag) {
+    n = Nodes.AddChild(c, Current);
+    if (n == NilNode) {
+      Emit(count, codeReset, Width);
+      ResetDictionary();
+      Current = Nodes.AddChild(c, RootNode);
+      Emit(count, c, LiteralWidth);
+      State = static_cast<std::uint8_t>(State | csLiteral);
+      FragLen = 1;
+      return count;
+    }
+    ++FragLen;
+    if (FragLen > LongestNow) LongestNow = FragLen;
+  }
+  RestartPhrase();
+  n = Nodes.FindChildOf(RootNode, c);
+  if (n != NilNode) {
+    Current = n;
+    FragLen = 1;
+    return count;
+  }
+  n = Nodes.AddChild(c, RootNode);
+  if (n != NilNode) {
+    Emit(count, codeLiteral, Width);
+  } else {
+    Emit(count, codeReset, Width);
+    ResetDictionary();
+    n = Nodes.AddChild(c, RootNode);
+  }
+  Current = n;
+  Emit(count, c, LiteralWidth);
+  State = static_cast<std::uint8_t>(State | csLiteral);
+  FragLen = 1;
+  return count;
+}
+
+unsigned TLZCodec::EncodeEnd() {
+  unsigned count = 0;
+  if (Current == RootNode) return 0;
+  if ((State & csLiteral) != 0) {
+    State = static_cast<std::uint8_t>(State & ~csLiteral);
+    Current = RootNode;
+    return 0;
+  }
+  if (Current > Mask) {
+    Emit(count, codeWiden, Width);
+    const std::uint8_t k = WidenFor(Current);
+    Emit(count, k, StepCountWidth);
+  }
+  Emit(count, Current, Width);
+  Current = RootNode;
+  return count;
+}
+
+// Puts pairs [0, count) of a new batch; remembers where a refusal stopped it.
+bool TLZCodec::PutQueue(unsigned count) {
+  unsigned next = 0;
+  while (next < count && BitStream.PutCode(QueueValue[next], QueueWidth[next])) ++next;
+  QueueCount = static_cast<std::uint8_t>(count);
+  QueueNext = static_cast<std::uint8_t>(next);
+  return next == count;
+}
+
+bool TLZCodec::EncodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
+                           std::uint32_t& consumed, std::uint8_t* output,
+                           std::uint32_t outputCapacity, std::uint32_t& written) {
+  if (outputCapacity == 0) return false;
+  BitStream.AttachForWrite(output, outputCapacity);
+  while (QueueNext < QueueCount && BitStream.PutCode(QueueValue[QueueNext], QueueWidth[QueueNext]))
+    ++QueueNext;
+
+  if (inputLength == 0) {
+    consumed = 0;
+    if (!BitStream.AtBlockEnd()) {
+      PutQueue(EncodeEnd());
+      BitStream.FlushBits();
+    }
+    written = BitStream.BytesUsed();
+    return written != 0;
+  }
+
+  std::uint32_t p = 0;
+  while (p < inputLength && !BitStream.AtBlockEnd()) {
+    p += ScanBlock(input + p, inputLength - p);
+    if (p < inputLength) {
+      PutQueue(EncodeByte(input[p]));
+      ++p;
+    }
+  }
+  consumed = p;
+  written = BitStream.BytesUsed();
+  return p != 0;
+}
+
+// ---------------------------------------------------------------- decoder
+
+void TLZCodec::StartUnpacking() {
+  QueueValue[0] = 0;
+  QueueCount = 0;
+  QueueNext = 0;
+  State = 0;
+  PieceNode = 0;
+  Damaged = false;
+  BitStream.Clear();
+  ResetStream();
+}
+
+std::int64_t TLZCodec::DecodeCode(std::uint32_t v, std::uint8_t* out, std::uint32_t room) {
+  auto reject = [this]() -> std::int64_t {
+    Damaged = true;
+    return 0;
+  };
+  if ((State & csLiteral) != 0) {
+    // The literal also completes the node that the packer created when the
+    // previous phrase ended, unless that phrase was already MaxFrag long.
+    const bool completes = Current != RootNode && FragLen < MaxFrag;
+    if (Nodes.NodeCount + (completes ? 2u : 1u) > Nodes.NodeLimit) return reject();
+    const auto c = static_cast<std::uint8_t>(v);
+    out[0] = c;
+    State = static_cast<std::uint8_t>(State & ~csLiteral);
+    if (completes) Nodes.AppendNode(c, Current);
+    Current = Nodes.AppendNode(c, RootNode);
+    LastChar = c;
+    FragLen = 1;
+    return 1;
+  }
+  if ((State & csWiden) != 0) {
+    if (Width + v > MaxCodeWidth) return reject();
+    WidenBy(static_cast<std::uint8_t>(v));
+    State = static_cast<std::uint8_t>(State & ~csWiden);
+    return 0;
+  }
+  // Every stream opens with codeReset; before it, nothing is valid.
+  if (Resets == 0 && v != codeReset) return reject();
+  switch (v) {
+    case codeReset:
+      ResetDictionary();
+      State = static_cast<std::uint8_t>(State | csLiteral);
+      return 0;
+    case codeWiden:
+      State = static_cast<std::uint8_t>(State | csWiden);
+      return 0;
+    case codeLiteral:
+      State = static_cast<std::uint8_t>(State | csLiteral);
+      return 0;
+    default:
+      break;
+  }
+  if (v > Nodes.NodeCount) return reject();
+  if (v == Nodes.NodeCount) {
+    // The node the packer made just before sending this code: the previous
+    // phrase followed by its own first character. It exists only if there was
+    // a previous phrase short enough to be extended and a free slot.
+    if (Current == RootNode || FragLen >= MaxFrag || Nodes.Full()) return reject();
+    if (FragLen >= room) return static_cast<std::int64_t>(room) - (std::int64_t{FragLen} + 1);
+    Nodes.AppendNode(LastChar, Current);
+    const std::int64_t r = Nodes.Unwind(v, out, room);
+    assert(r == std::int64_t{FragLen} + 1);
+    Current = v;
+    ++FragLen;
+    return r;
+  }
+  if (FragLen < MaxFrag && Nodes.Full()) return reject();
+  const std::int64_t r = Nodes.Unwind(v, out, room);
+  if (r < 0) return r;
+  LastChar = out[0];
+  if (FragLen < MaxFrag) Nodes.AppendNode(out[0], Current);
+  Current = v;
+  FragLen = static_cast<std::uint32_t>(r);
+  return r;
+}
+
+// Applies the dictionary update of phrase code v as DecodeCode would on
+// delivery, and threads the phrase first-to-last through the link array
+// (unused while unpacking) so that it can be handed out over several calls.
+void TLZCodec::StartPieces(std::uint32_t v) {
+  const bool isNew = v == Nodes.NodeCount;
+  if (isNew) Nodes.AppendNode(LastChar, Current);
+  std::uint32_t next = NilNode;
+  std::uint32_t length = 0;
+  for (std::uint32_t n = v; n != RootNode; n = Nodes.NodePrefix[n]) {
+    assert(Nodes.NodePrefix[n] < n);
+    Nodes.NodeLinks[2 * n] = next;
+    next = n;
+    ++length;
+  }
+  PieceNode = next;
+  if (isNew) {
+    ++FragLen;
+  } else {
+    LastChar = Nodes.NodeChar[next];
+    if (FragLen < MaxFrag) Nodes.AppendNode(LastChar, Current);
+    FragLen = length;
+  }
+  Current = v;
+}
+
+std::uint32_t TLZCodec::DeliverPieces(std::uint8_t* out, std::uint32_t room) {
+  std::uint32_t n = PieceNode;
+  std::uint32_t k = 0;
+  while (n != NilNode && k < room) {
+    out[k++] = Nodes.NodeChar[n];
+    n = Nodes.NodeLinks[2 * n];
+  }
+  PieceNode = n;
+  return k;
+}
+
+bool TLZCodec::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
+                           std::uint32_t& consumed, std::uint8_t* output,
+                           std::uint32_t outputCapacity, std::uint32_t& produced) {
+  if (outputCapacity == 0) return false;
+  if (Damaged) {
+    consumed = 0;
+    produced = 0;
+    return false;
+  }
+  BitStream.AttachForRead(input, inputLength);
+  std::uint32_t& pending = QueueValue[0];
+  std::uint32_t done = 0;
+  std::uint32_t room = outputCapacity;
+
+  // Delivers item v; false when the call must stop (held back or damaged).
+  auto deliver = [&](std::uint32_t v) -> bool {
+    const std::int64_t r = DecodeCode(v, output + done, room);
+    if (Damaged) return false;
+    if (r >= 0) {
+      pending = 0;
+      done += static_cast<std::uint32_t>(r);
+      room -= static_cast<std::uint32_t>(r);
+      return true;
+    }
+    if (done != 0) {  // the next call starts with this phrase
+      pending = v;
+      return false;
+    }
+    // Longer than a whole call's capacity: hand it out in pieces.
+    pending = 0;
+    StartPieces(v);
+    const std::uint32_t k = DeliverPieces(output, room);
+    done += k;
+    room -= k;
+    return true;
+  };
+
+  if (PieceNode != NilNode) {
+    const std::uint32_t k = DeliverPieces(output, room);
+    done += k;
+    room -= k;
+  }
+  bool go = room > 0 && (pending == 0 || deliver(pending));
+  while (go && room > 0) {
+    std::uint32_t code;
+    if (!BitStream.GetCode(code, ReadWidth())) break;
+    go = deliver(code);
+  }
+  consumed = BitStream.BytesUsed();
+  produced = done;
+  return !Damaged;
+}
+
+}  // namespace vorka

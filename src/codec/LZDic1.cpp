@@ -1,0 +1,159 @@
+// Child-tree insertion. Each node's balance bit names the side that takes the
+// next insertion through it without restructuring; every node passed on the
+// way down flips its bit. When an insertion goes against the bit, the subtree
+// is rotated around the node's nearest neighbours (Z on the far side, P on the
+// near side). The tree stays a search tree in every case and roughly balanced:
+// 256 ascending or descending characters give height 11.
+//
+// The restructuring is a template on the side B of the old bit, so that every
+// link index is a constant; the tail calls of the rules are the outer loop.
+#include "codec/LZDic0.h"
+
+#include <cassert>
+
+namespace vorka {
+namespace {
+
+struct TInsertStep {
+  std::uint32_t Node;     // node still to insert, when Slot is not null
+  std::uint32_t* Slot;    // tree to insert it into; null when done
+};
+
+template <unsigned B>
+struct TTreeSide {
+  static constexpr unsigned D = 1 - B;
+  TDicNodes& T;
+
+  std::uint32_t& L(std::uint32_t m, unsigned side) { return T.NodeLinks[2 * m + side]; }
+  std::uint8_t& Bit(std::uint32_t m) { return T.NodeBit[m]; }
+
+  void MakeLeaf(std::uint32_t m) {
+    L(m, 0) = NilNode;
+    L(m, 1) = NilNode;
+    Bit(m) = 0;
+  }
+  void TakeLinksAndBit(std::uint32_t to, std::uint32_t from) {
+    L(to, 0) = L(from, 0);
+    L(to, 1) = L(from, 1);
+    Bit(to) = Bit(from);
+  }
+  // Z: the node of X's far subtree nearest to X; SZ holds it, Q is its parent.
+  void FindFar(std::uint32_t x, std::uint32_t& z, std::uint32_t*& sz, std::uint32_t& q) {
+    q = x;
+    sz = &L(x, D);
+    z = *sz;
+    while (L(z, B) != NilNode) {
+      q = z;
+      sz = &L(z, B);
+      z = *sz;
+    }
+  }
+  void SetPath(std::uint32_t m) {
+    for (; m != NilNode; m = L(m, B)) Bit(m) = static_cast<std::uint8_t>(B);
+  }
+  // A parent whose bit points at an empty side after an unhook turns round.
+  void FixParent(std::uint32_t q) {
+    if (L(q, 1u - Bit(q)) == NilNode) Bit(q) ^= 1;
+  }
+
+  // X sits in slot, its bit already flipped to D; n goes to side D of X.
+  TInsertStep Restructure(std::uint32_t n, std::uint32_t* slot, std::uint32_t x) {
+    const std::uint8_t c = T.NodeChar[n];
+    const std::uint8_t* const chars = T.NodeChar;
+
+    if (L(x, D) == NilNode) {  // room on the far side: n takes X's place, X below it
+      *slot = n;
+      L(n, B) = x;
+      Bit(n) = Bit(x);
+      return {0, nullptr};
+    }
+
+    std::uint32_t z;
+    std::uint32_t* sz;
+    std::uint32_t q;
+    if (L(x, B) == NilNode) {
+      FindFar(x, z, sz, q);
+      if (B != static_cast<unsigned>(chars[z] > c)) {  // c between X and Z
+        TakeLinksAndBit(n, x);
+        L(n, B) = x;
+        MakeLeaf(x);
+        *slot = n;
+        return {0, nullptr};
+      }
+      // Z between X and c: Z moves up, X drops to its near side.
+      *slot = z;
+      *sz = L(z, D);
+      FixParent(q);
+      TakeLinksAndBit(z, x);
+      Bit(z) ^= 1;
+      MakeLeaf(x);
+      L(z, B) = x;
+      SetPath(L(z, D));
+      return {n, &L(z, D)};
+    }
+
+    // Both sides taken: X swaps into P's position first.
+    std::uint32_t p = L(x, B);
+    std::uint32_t* sp = &L(x, B);
+    while (L(p, D) != NilNode) {
+      sp = &L(p, D);
+      p = *sp;
+    }
+    *sp = x;
+    FindFar(x, z, sz, q);
+    if (B != static_cast<unsigned>(chars[z] >= c)) {  // c between X and Z
+      TakeLinksAndBit(n, x);
+      TakeLinksAndBit(x, p);
+      MakeLeaf(p);
+      *slot = n;
+      return {p, &L(n, B)};
+    }
+    *slot = z;
+    *sz = L(z, D);
+    TakeLinksAndBit(z, x);
+    TakeLinksAndBit(x, p);
+    MakeLeaf(p);
+    FixParent(q);
+    const std::uint32_t m = L(z, D);
+    std::uint8_t saved = m != NilNode ? Bit(m) : 0;
+    SetPath(m);
+    T.InsertNode(n, &L(z, D));
+    const std::uint32_t r = L(z, D);
+    if (L(r, 1u - (saved & 1u)) == NilNode) saved ^= 1;
+    Bit(r) = saved;
+    return {p, &L(z, B)};
+  }
+};
+
+}  // namespace
+
+void TDicNodes::InsertNode(std::uint32_t n, std::uint32_t* slot) {
+  for (;;) {
+    if (*slot == NilNode) {
+      *slot = n;
+      return;
+    }
+    const std::uint8_t c = NodeChar[n];
+    std::uint32_t x = *slot;
+    unsigned b;
+    for (;;) {
+      b = NodeBit[x];
+      NodeBit[x] = static_cast<std::uint8_t>(b ^ 1);
+      const unsigned d = NodeChar[x] < c;
+      if (d != b) break;
+      slot = &NodeLinks[2 * x + b];
+      if (*slot == NilNode) {
+        *slot = n;
+        return;
+      }
+      x = *slot;
+    }
+    const TInsertStep next = b != 0 ? TTreeSide<1>{*this}.Restructure(n, slot, x)
+                                    : TTreeSide<0>{*this}.Restructure(n, slot, x);
+    if (next.Slot == nullptr) return;
+    n = next.Node;
+    slot = next.Slot;
+  }
+}
+
+}  // namespace vorka

@@ -53,6 +53,9 @@ bool IsSameFile(const TFile& file, const std::string& name);
 // True when the name exists and is not a directory.
 bool ExistsNotDirectory(const std::string& name);
 
+// True when the open file is a regular file (not a device, FIFO or socket).
+bool IsRegularFile(const TFile& file);
+
 // Windows-style attribute bits of a named file: 0x20 (archive) for a regular
 // file, plus 0x01 (read-only) when its owner may not write it; 0 when it cannot
 // be read.

@@ -1,0 +1,465 @@
+// Packing and unpacking of whole files. Every step runs only while no error is
+// set, so the code left at the end is the first failure of the operation; the
+// closing steps run in any case.
+#include "lzfile/LZFile.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "lzfile/LZFormat.h"
+
+namespace vorka {
+
+namespace fmt = lzformat;
+
+// ---------------------------------------------------------------------------
+// Creation and release
+
+bool TLZFile::Init(std::uint32_t bufSize, std::uint32_t dicSize, std::uint32_t maxFrag) {
+  if (!Codec.Init(dicSize)) {
+    SetError(lzeNoDictionaryMemory);
+    return false;
+  }
+  Codec.SetMaxFragment(maxFrag);
+  ReadBuf.Allocate(bufSize);
+  WriteBuf.Allocate(bufSize);
+  Flags = 0;
+  Info.Attr = 0;
+  Info.Time = 0;
+  Info.Size = 0;
+  Version = fmt::FormatVersion;
+  if (ReadBuf.Capacity() != 0 && WriteBuf.Capacity() != 0) {
+    SetError(lzeNone);
+    return true;
+  }
+  Done();
+  SetError(lzeNoBufferMemory);
+  return false;
+}
+
+TLZFile* TLZFile::Create(std::uint32_t bufSize, std::uint32_t dicSize, std::uint32_t maxFrag) {
+  // Value-initialisation zero-fills every byte before any member initialiser runs.
+  auto* file = new (std::nothrow) TLZFile();
+  if (file == nullptr) return nullptr;
+  if (!file->Init(bufSize, dicSize, maxFrag)) {
+    Destroy(file);
+    return nullptr;
+  }
+  return file;
+}
+
+void TLZFile::Destroy(TLZFile* file) {
+  if (file == nullptr) return;
+  file->Done();
+  delete file;
+}
+
+void TLZFile::Done() {
+  CloseFiles();
+  ReadBuf.Release();
+  WriteBuf.Release();
+  Codec.Done();
+}
+
+void TLZFile::EnsureReady() {
+  if (ReadBuf.Capacity() == 0) Init(FallbackBufSize, MaxDictionarySize, MaxFragment());
+}
+
+bool TLZFile::IsReady() {
+  if (ReadBuf.Capacity() != 0 && DictionarySize() != 0) return true;
+  SetError(lzeNoBuffers);
+  return false;
+}
+
+std::string TLZFile::StoredName() const {
+  return std::string(reinterpret_cast<const char*>(FileName + 1), FileName[0]);
+}
+
+// ---------------------------------------------------------------------------
+// Closing, shared by both directions
+
+void TLZFile::CloseFiles() {
+  CloseSource();
+  ClosePacked();
+}
+
+void TLZFile::CloseSource() {
+  // Only a regular file gets attributes and a time: an output such as
+  // /dev/full must not have its permissions changed.
+  const bool restore = HasFlag(lfRestoreInfo) && SourceFile.Open &&
+                       platform::IsRegularFile(SourceFile.File);
+  const bool closed = SourceFile.Open && platform::Close(SourceFile.File);
+  SourceFile.Open = false;
+  if (closed && restore) RestoreFileInfo();
+  ClearFlag(lfRestoreInfo);
+}
+
+void TLZFile::ClosePacked() {
+  if (PackedFile.Open) platform::Close(PackedFile.File);
+  PackedFile.Open = false;
+}
+
+// ---------------------------------------------------------------------------
+// Packing
+
+void TLZFile::PackFile(const std::string& sourceName, const std::string& packedName) {
+  EnsureReady();
+  if (!IsReady()) return;
+  SetError(lzeNone);
+  if (!OpenSource(sourceName)) return;
+  CreatePacked(packedName);
+  if (NoError()) {
+    TakeFileName(sourceName);
+    WriteHeadInfo();
+    if (NoError()) PackData();
+    if (NoError()) WriteSuffix();
+  }
+  CloseFiles();
+}
+
+bool TLZFile::OpenSource(const std::string& name) {
+  SetError(lzeNone);
+  GetFileInfo(name);
+  bool ok = platform::OpenRead(SourceFile.File, name);
+  if (ok) {
+    // The format stores the size as a signed 32-bit value.
+    const std::int64_t length = platform::Length(SourceFile.File);
+    if (length < 0 || length > std::numeric_limits<std::int32_t>::max()) {
+      platform::Close(SourceFile.File);
+      ok = false;
+    } else {
+      Info.Size = static_cast<std::int32_t>(length);
+    }
+  }
+  SourceFile.Open = ok;
+  if (!ok) SetError(lzeOpenSourceRead);
+  ClearFlag(lfRestoreInfo);
+  return ok;
+}
+
+void TLZFile::GetFileInfo(const std::string& name) {
+  Info.Time = platform::GetDosTime(name);
+  Info.Attr = platform::GetAttributes(name);
+}
+
+void TLZFile::CreatePacked(const std::string& name) {
+  SetError(lzeNone);
+  if (!HasFlag(lfOverwritePacked) && platform::ExistsNotDirectory(name)) {
+    SetError(lzeOverwritePacked);
+    return;
+  }
+  // The source is open for reading: truncating it would destroy the input.
+  if (SourceFile.Open && platform::IsSameFile(SourceFile.File, name)) {
+    SetError(lzeOpenPackedWrite);
+    return;
+  }
+  if (!platform::CreateWrite(PackedFile.File, name)) {
+    SetError(lzeOpenPackedWrite);
+    return;
+  }
+  PackedFile.Open = true;
+  WriteHeadFixed();
+}
+
+void TLZFile::WriteHeadFixed() {
+  std::uint8_t* p = WriteBuf.CheckedDataPtr();
+  std::memcpy(p, fmt::HeadFixedTemplate, fmt::HeadFixedSize);
+  fmt::Put32(p + fmt::OffDicSize, DictionarySize());
+  fmt::Put32(p + fmt::OffMaxFrag, MaxFragment());
+  Version = fmt::Get16(fmt::HeadFixedTemplate + fmt::OffVersion);
+  WriteBuf.SetUsed(fmt::HeadFixedSize);
+  if (HasError() || platform::Position(PackedFile.File) != 0) {
+    SetError(lzeNoHeader);
+  } else {
+    FlushPacked();
+  }
+}
+
+void TLZFile::TakeFileName(const std::string& name) {
+  const std::size_t slash = name.find_last_of('/');
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  std::size_t n = name.size() - start;
+  if (n > fmt::MaxNameLen) n = fmt::MaxNameLen;
+  FileName[0] = static_cast<std::uint8_t>(n);
+  std::memcpy(FileName + 1, name.data() + start, n);
+}
+
+void TLZFile::WriteHeadInfo() {
+  const std::uint32_t n = FileName[0];
+  if (WriteBuf.Room() < fmt::InfoOffName + n) {
+    SetError(lzeHeaderTooLarge);
+    return;
+  }
+  std::uint8_t* p = WriteBuf.CheckedDataPtr();
+  fmt::Put16(p, static_cast<std::uint16_t>(fmt::InfoFixedLen + n));
+  fmt::Put32(p + fmt::InfoOffAttr, static_cast<std::uint32_t>(Info.Attr));
+  fmt::Put32(p + fmt::InfoOffTime, static_cast<std::uint32_t>(Info.Time));
+  fmt::Put32(p + fmt::InfoOffSize, static_cast<std::uint32_t>(Info.Size));
+  p[fmt::InfoOffNameLen] = static_cast<std::uint8_t>(n);
+  std::memcpy(p + fmt::InfoOffName, FileName + 1, n);
+  WriteBuf.SetUsed(fmt::InfoOffName + n);
+  if (NoError()) FlushPacked();
+}
+
+void TLZFile::PackData() {
+  Codec.StartPacking();
+  while (NoError() && ReadSource() > 0) PackBlocks();
+  // ReadBuf is empty here, so this single pass ends the code stream.
+  if (NoError()) PackBlocks();
+}
+
+std::uint32_t TLZFile::ReadSource() {
+  ReadBuf.Fill(SourceFile.File);
+  if (ReadBuf.Failed()) SetError(lzeReadSource);
+  return ReadBuf.Used();
+}
+
+void TLZFile::PackBlocks() {
+  // A failed write does not stop the loop: the held input is still consumed
+  // and the code stays that of the first failure.
+  do {
+    std::uint32_t consumed = 0;
+    std::uint32_t written = 0;
+    PackBlock(consumed, written);
+    FlushPacked();
+    if (consumed == 0 && written == 0 && !ReadBuf.IsEmpty()) {
+      // An encoder that neither takes input nor gives output would loop forever.
+      SetError(lzeWritePacked);
+      ReadBuf.Empty();
+    }
+  } while (!ReadBuf.IsEmpty());
+}
+
+void TLZFile::PackBlock(std::uint32_t& consumed, std::uint32_t& written) {
+  Codec.EncodeBlock(ReadBuf.CheckedDataPtr(), ReadBuf.Used(), consumed,
+                    WriteBuf.CheckedDataPtr(), WriteBuf.Capacity(), written);
+  ReadBuf.Consume(consumed);
+  WriteBuf.SetUsed(written);
+}
+
+void TLZFile::FlushPacked() {
+  WriteBuf.WriteTo(PackedFile.File);
+  if (WriteBuf.Failed()) SetError(lzeWritePacked);
+}
+
+void TLZFile::WriteSuffix() {
+  if (WriteBuf.Room() < fmt::EndMarkerSize) {
+    SetError(lzeSuffixTooLarge);
+    return;
+  }
+  std::memcpy(WriteBuf.CheckedDataPtr(), fmt::EndMarker, fmt::EndMarkerSize);
+  WriteBuf.SetUsed(fmt::EndMarkerSize);
+  if (NoError()) FlushPacked();
+}
+
+// ---------------------------------------------------------------------------
+// Unpacking
+//
+// Order of the tests, chosen so that no existing file is truncated unless
+// decoding can start:
+//   1. readiness (2), then the name of the output (6 when it cannot be held);
+//   2. the output exists and lfOverwriteSource is clear (4): nothing opened;
+//   3. open the packed file (8) and test the fixed header (9, 14, 15, 18, 21,
+//      20) and the information part (14, 13, 14, 15);
+//   4. an output that is the packed file itself, or a folder, or cannot be
+//      created (6); only here is the output created or truncated;
+//   5. decode (11 for a read failure or a damaged stream, 19 for a failed
+//      write), then the end marker (23, 25, 24).
+// For any single cause the code is the same as with the output created first.
+
+void TLZFile::UnpackFile(const std::string& packedName, const std::string& targetName) {
+  EnsureReady();
+  if (!IsReady()) return;
+  SetError(lzeNone);
+  if (!SetOutName(targetName)) {
+    SetError(lzeOpenSourceWrite);
+    return;
+  }
+  if (!HasFlag(lfOverwriteSource) && platform::ExistsNotDirectory(OutputName())) {
+    SetError(lzeOverwriteSource);
+    return;
+  }
+  if (!OpenPacked(packedName)) return;
+  ReadHeadInfo();
+  if (NoError()) CreateOutput();
+  if (NoError()) UnpackData();
+  if (NoError()) CheckSuffix();
+  CloseFiles();
+}
+
+bool TLZFile::SetOutName(const std::string& name) {
+  const std::string full = platform::FullPath(name);
+  if (full.empty() || full.size() >= sizeof OutName) {
+    OutNameLen = 0;
+    return false;
+  }
+  std::memcpy(OutName, full.data(), full.size());
+  OutName[full.size()] = '\0';
+  OutNameLen = static_cast<std::uint32_t>(full.size());
+  return true;
+}
+
+bool TLZFile::OpenPacked(const std::string& name) {
+  SetError(lzeNone);
+  if (!platform::OpenRead(PackedFile.File, name)) {
+    SetError(lzeOpenPackedRead);
+    return false;
+  }
+  PackedFile.Open = true;
+  ReadHeadFixed();
+  if (HasError()) {
+    ClosePacked();
+    return false;
+  }
+  return true;
+}
+
+void TLZFile::ReadHeadFixed() {
+  if (HasError() || platform::Position(PackedFile.File) != 0) {
+    SetError(lzeNoHeader);
+    return;
+  }
+  ReadBuf.Empty();
+  ReadBuf.ReadExact(PackedFile.File, fmt::HeadFixedSize);
+  if (!ReadBuf.IsOK()) {
+    SetError(lzeReadHeader);
+    return;
+  }
+  const std::uint8_t* p = ReadBuf.CheckedDataPtr();
+  if (std::memcmp(p, fmt::HeadFixedTemplate, fmt::SignatureSize) != 0) {
+    SetError(lzeBadHeader);
+    return;
+  }
+  Version = fmt::Get16(p + fmt::OffVersion);
+  if (Version != fmt::FormatVersion) {
+    SetError(lzeBadVersion);
+    return;
+  }
+  if (fmt::Get32(p + fmt::OffDicSize) != DictionarySize()) {
+    SetError(lzeBadDictionarySize);
+    return;
+  }
+  if (fmt::Get32(p + fmt::OffMaxFrag) != MaxFragment()) SetError(lzeBadMaxFragment);
+}
+
+void TLZFile::ReadHeadInfo() {
+  if (HasError()) return;
+  ReadBuf.Empty();
+  ReadBuf.ReadExact(PackedFile.File, fmt::InfoLenSize);
+  if (!ReadBuf.IsOK()) {
+    SetError(lzeReadHeader);
+    return;
+  }
+  const std::uint32_t infoLen = fmt::Get16(ReadBuf.CheckedDataPtr());
+  if (ReadBuf.Room() < infoLen) {
+    SetError(lzeHeaderBufferSmall);
+    return;
+  }
+  ReadBuf.ReadExact(PackedFile.File, infoLen);
+  if (!ReadBuf.IsOK()) {
+    SetError(lzeReadHeader);
+    return;
+  }
+  const std::uint8_t* p = ReadBuf.CheckedDataPtr();
+  // Below 13 the name length lies outside what was read; the test fails anyway.
+  if (infoLen < fmt::InfoFixedLen || fmt::InfoFixedLen + p[fmt::InfoOffNameLen] > infoLen) {
+    SetError(lzeBadHeader);
+    return;
+  }
+  const std::uint8_t n = p[fmt::InfoOffNameLen];
+  FileName[0] = n;
+  std::memcpy(FileName + 1, p + fmt::InfoOffName, n);
+  Info.Attr = static_cast<std::int32_t>(fmt::Get32(p + fmt::InfoOffAttr));
+  Info.Time = static_cast<std::int32_t>(fmt::Get32(p + fmt::InfoOffTime));
+  Info.Size = static_cast<std::int32_t>(fmt::Get32(p + fmt::InfoOffSize));
+  Info.Left = Info.Size;
+}
+
+void TLZFile::CreateOutput() {
+  SetError(lzeNone);
+  const std::string name = OutputName();
+  if (platform::IsSameFile(PackedFile.File, name) ||
+      !platform::CreateWrite(SourceFile.File, name)) {
+    SetError(lzeOpenSourceWrite);
+    return;
+  }
+  SourceFile.Open = true;
+  SetFlag(lfRestoreInfo);
+}
+
+void TLZFile::UnpackData() {
+  Codec.StartUnpacking();
+  // Header bytes still held are dropped: the code stream starts right after
+  // the information part.
+  ReadBuf.Empty();
+  while (ReadPacked() > 0 && Info.Left > 0 && NoError()) UnpackBlocks();
+}
+
+std::uint32_t TLZFile::ReadPacked() {
+  if (HasError()) return 0;
+  if (!platform::AtEnd(PackedFile.File)) {
+    ReadBuf.Fill(PackedFile.File);
+    if (ReadBuf.Failed()) SetError(lzeReadPacked);
+  }
+  return ReadBuf.Used();
+}
+
+void TLZFile::UnpackBlocks() {
+  do {
+    const bool progressed = UnpackBlock();
+    // Whatever was decoded before a fault still goes out.
+    FlushOutput();
+    if (!progressed || HasError()) return;
+  } while (!ReadBuf.IsEmpty() && Info.Left != 0);
+}
+
+bool TLZFile::UnpackBlock() {
+  const std::uint32_t capacity = WriteBuf.Capacity();
+  const std::uint32_t room =
+      static_cast<std::int64_t>(capacity) < Info.Left ? capacity
+                                                      : static_cast<std::uint32_t>(Info.Left);
+  std::uint32_t consumed = 0;
+  std::uint32_t produced = 0;
+  Codec.DecodeBlock(ReadBuf.CheckedDataPtr(), ReadBuf.Used(), consumed,
+                    WriteBuf.CheckedDataPtr(), room, produced);
+  Info.Left -= static_cast<std::int32_t>(produced);
+  ReadBuf.Consume(consumed);
+  WriteBuf.SetUsed(produced);
+  // A pass that takes nothing and gives nothing while input is held would
+  // repeat forever: treat it like a damaged stream.
+  if (Codec.StreamDamaged() || (consumed == 0 && produced == 0)) {
+    SetError(lzeReadPacked);
+    return false;
+  }
+  return true;
+}
+
+void TLZFile::FlushOutput() {
+  WriteBuf.WriteTo(SourceFile.File);
+  if (WriteBuf.Failed()) SetError(lzeWriteSource);
+}
+
+void TLZFile::CheckSuffix() {
+  if (ReadBuf.Used() < fmt::EndMarkerSize) {
+    const std::uint32_t k = fmt::EndMarkerSize - ReadBuf.Used();
+    if (ReadBuf.Room() < k) {
+      SetError(lzeSuffixTooLarge);
+    } else {
+      ReadBuf.ReadExact(PackedFile.File, k);
+      if (!ReadBuf.IsOK()) SetError(lzeReadSuffix);
+    }
+  }
+  // Runs after a failed read too; the earlier code then stays.
+  if (ReadBuf.Used() < fmt::EndMarkerSize ||
+      std::memcmp(ReadBuf.CheckedDataPtr(), fmt::EndMarker, fmt::EndMarkerSize) != 0)
+    SetError(lzeBadEndMarker);
+}
+
+void TLZFile::RestoreFileInfo() {
+  // Time first: a read-only attribute applied first could keep it from being set.
+  platform::SetDosTime(OutputName(), Info.Time);
+  platform::SetAttributes(OutputName(), Info.Attr);
+}
+
+}  // namespace vorka

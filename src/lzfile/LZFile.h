@@ -1,0 +1,136 @@
+// The compressed-file object: packs one plain file into one packed file and
+// back, with two block buffers and one codec that are obtained once in Init
+// and reused by every operation. Failures never throw: each one records a
+// sticky error code (see LZErrors.h) that the caller reads afterwards.
+//
+// The object is plain, without constructors that do work or virtual
+// functions, so that an instance in static storage (all zero bytes) is a valid
+// "not created" object: its buffers and codec hold no storage and its file
+// handles count as closed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "buffers/FileBuf.h"
+#include "codec/LZCodec.h"
+#include "lzfile/LZErrors.h"
+#include "platform/File.h"
+
+namespace vorka {
+
+enum : unsigned {
+  lfOverwritePacked = 0,  // packing may replace an existing packed file
+  lfOverwriteSource = 1,  // unpacking may replace an existing output file
+  lfRestoreInfo = 2,      // closing the plain file applies Info.Attr and Info.Time
+};
+
+struct TLZFileInfo {
+  std::int32_t Attr;
+  std::int32_t Time;
+  std::int32_t Size;
+  std::int32_t Left;  // unpacking: bytes still owed
+};
+
+// A file handle that a zero-filled object holds as "closed": descriptor 0 is
+// a real file, so the handle only counts while Open is set.
+struct TLZHandle {
+  platform::TFile File;
+  bool Open;
+};
+
+struct TLZFile {
+  // Buffer size, dictionary size and fragment limit that EnsureReady uses.
+  static constexpr std::uint32_t FallbackBufSize = 64000;
+
+  std::uint8_t Flags;
+  TFileBuf ReadBuf;
+  TFileBuf WriteBuf;
+  TLZHandle SourceFile;
+  TLZHandle PackedFile;
+  TLZFileInfo Info;
+  std::uint8_t Error;
+  std::uint8_t FileName[256];   // length-prefixed: FileName[0] bytes follow
+  std::uint32_t OutNameLen;
+  char OutName[4096];           // full path of the current unpacking's output
+  std::uint16_t Version;
+  TLZCodec Codec;
+
+  // Creates the buffers and the dictionary on this instance; false on failure
+  // (error 22 for the dictionary, 1 for the buffers), with the error left set.
+  bool Init(std::uint32_t bufSize, std::uint32_t dicSize, std::uint32_t maxFrag);
+  // A new zeroed instance made ready by Init, or nullptr (nothing stays allocated).
+  static TLZFile* Create(std::uint32_t bufSize, std::uint32_t dicSize, std::uint32_t maxFrag);
+  // Frees an instance from Create (Done first).
+  static void Destroy(TLZFile* file);
+  // Closes any open file and gives back all storage.
+  void Done();
+
+  void PackFile(const std::string& sourceName, const std::string& packedName);
+  void UnpackFile(const std::string& packedName, const std::string& targetName);
+
+  void SetFlag(unsigned bit) {
+    if (bit < 8) Flags = static_cast<std::uint8_t>(Flags | (1u << bit));
+  }
+  void ClearFlag(unsigned bit) {
+    if (bit < 8) Flags = static_cast<std::uint8_t>(Flags & ~(1u << bit));
+  }
+  bool HasFlag(unsigned bit) const { return bit < 8 && (Flags & (1u << bit)) != 0; }
+
+  std::uint8_t ErrorCode() const { return Error; }
+  std::string ErrorMessage() const { return ErrorText(Error); }
+  // Sticky: 0 clears; any other code is kept only when no error is set.
+  void SetError(std::uint8_t code) {
+    if (code == 0 || Error == 0) Error = code;
+  }
+  bool HasError() const { return Error != 0; }
+  bool NoError() const { return Error == 0; }
+
+  // Re-creates the instance with fallback settings when it has no buffers.
+  void EnsureReady();
+  // Buffers and dictionary present; otherwise error 2 and false.
+  bool IsReady();
+
+  std::uint32_t DictionarySize() const { return Codec.DictionarySize(); }
+  std::uint32_t MaxFragment() const { return Codec.MaxFragment(); }
+  std::uint32_t LongestFragment() { return Codec.LongestFragment(); }
+  std::uint32_t ResetCount() const { return Codec.ResetCount(); }
+  double Ratio() const { return Codec.Ratio(); }
+
+  // The stored name of the last header written or read.
+  std::string StoredName() const;
+  std::string OutputName() const { return std::string(OutName, OutNameLen); }
+
+  // Steps of packing.
+  bool OpenSource(const std::string& name);
+  void GetFileInfo(const std::string& name);
+  void CreatePacked(const std::string& name);
+  void WriteHeadFixed();
+  void TakeFileName(const std::string& name);
+  void WriteHeadInfo();
+  void PackData();
+  std::uint32_t ReadSource();
+  void PackBlocks();
+  void PackBlock(std::uint32_t& consumed, std::uint32_t& written);
+  void FlushPacked();
+  void WriteSuffix();
+  void CloseFiles();
+  void CloseSource();
+  void ClosePacked();
+
+  // Steps of unpacking.
+  bool SetOutName(const std::string& name);
+  bool OpenPacked(const std::string& name);
+  void ReadHeadFixed();
+  void ReadHeadInfo();
+  void CreateOutput();
+  void UnpackData();
+  std::uint32_t ReadPacked();
+  void UnpackBlocks();
+  bool UnpackBlock();
+  void FlushOutput();
+  void CheckSuffix();
+  void RestoreFileInfo();
+};
+
+}  // namespace vorka

@@ -1,0 +1,72 @@
+// Layout of a packed file, in one place. Little-endian throughout, no gaps:
+//
+//   0  51  signature (the same in every file)
+//  51   2  Version, always 1
+//  53   4  DicSize of the writer's dictionary
+//  57   4  MaxFrag, the writer's effective maximum fragment length
+//  61   2  InfoLen = 13 + n (bytes of the information part after this field)
+//  63   4  Attr   (Windows attribute bits, 0 when unknown)
+//  67   4  Time   (MS-DOS date-time, local time, 0 when unknown)
+//  71   4  Size   (signed length of the plain file)
+//  75   1  NameLen = n
+//  76   n  Name   (without its folder, no terminator)
+//  76+n D  code stream, least significant bit first, last byte zero-padded
+//  76+n+D 4 end marker 23 01 CD AB
+//
+// A packed file is therefore 80 + n + D bytes long.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace vorka::lzformat {
+
+inline constexpr std::uint32_t SignatureSize = 51;
+inline constexpr std::uint32_t HeadFixedSize = 61;
+inline constexpr std::uint32_t OffVersion = 51;
+inline constexpr std::uint32_t OffDicSize = 53;
+inline constexpr std::uint32_t OffMaxFrag = 57;
+inline constexpr std::uint16_t FormatVersion = 1;
+
+// Offsets inside the information part, counted from its InfoLen field.
+inline constexpr std::uint32_t InfoLenSize = 2;
+inline constexpr std::uint32_t InfoOffAttr = 2;
+inline constexpr std::uint32_t InfoOffTime = 6;
+inline constexpr std::uint32_t InfoOffSize = 10;
+inline constexpr std::uint32_t InfoOffNameLen = 14;
+inline constexpr std::uint32_t InfoOffName = 15;
+// InfoLen without the name: Attr, Time, Size and NameLen.
+inline constexpr std::uint32_t InfoFixedLen = 13;
+inline constexpr std::uint32_t MaxNameLen = 255;
+
+inline constexpr std::uint32_t EndMarkerSize = 4;
+inline constexpr std::uint8_t EndMarker[EndMarkerSize] = {0x23, 0x01, 0xCD, 0xAB};
+
+// The fixed header with zero in both parameter fields; a writer fills them in.
+inline constexpr std::uint8_t HeadFixedTemplate[HeadFixedSize] = {
+    // "Vorkasteln: LZ78 packed file (Fast1 dictionary)." CR LF EOF
+    0x56, 0x6F, 0x72, 0x6B, 0x61, 0x73, 0x74, 0x65, 0x6C, 0x6E, 0x3A, 0x20, 0x4C,
+    0x5A, 0x37, 0x38, 0x20, 0x70, 0x61, 0x63, 0x6B, 0x65, 0x64, 0x20, 0x66, 0x69,
+    0x6C, 0x65, 0x20, 0x28, 0x46, 0x61, 0x73, 0x74, 0x31, 0x20, 0x64, 0x69, 0x63,
+    0x74, 0x69, 0x6F, 0x6E, 0x61, 0x72, 0x79, 0x29, 0x2E, 0x0D, 0x0A, 0x1A,
+    // Version 1
+    0x01, 0x00,
+    // DicSize, MaxFrag
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+inline std::uint16_t Get16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t Get32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline void Put16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void Put32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+}  // namespace vorka::lzformat

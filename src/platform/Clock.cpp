@@ -1,0 +1,15 @@
+#include "platform/Clock.h"
+
+#include <ctime>
+
+namespace vorka::platform {
+
+std::uint32_t MilliTicks() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const auto ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                  static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<std::uint32_t>(ms);
+}
+
+}  // namespace vorka::platform

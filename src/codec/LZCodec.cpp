@@ -181,10 +181,6 @@ unsigned TLZCodec::EncodeByte(std::uint8_t c) {
     return 0;
   }
   if (Current == RootNode) {
-    // A stream opens with codeReset, after which the unpacker starts from an
-    // empty dictionary. Packing on after a final call without StartPacking
-    // would leave nodes here that the unpacker has dropped: drop them too.
-    if (Nodes.NodeCount != FirstPhraseNode) ResetDictionary();
     Current = Nodes.AddChild(c, RootNode);
     Emit(count, codeReset, Width);
     Emit(count, c, LiteralWidth);
@@ -283,6 +279,10 @@ bool TLZCodec::EncodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
     return written != 0;
   }
 
+  // A stream opens with codeReset, after which the unpacker starts from an
+  // empty dictionary. Input packed on after a final call without StartPacking
+  // must not match nodes that the unpacker has dropped: drop them here too.
+  if (Current == RootNode && Nodes.NodeCount != FirstPhraseNode) ResetDictionary();
   std::uint32_t p = 0;
   while (p < inputLength && !BitStream.AtBlockEnd()) {
     p += ScanBlock(input + p, inputLength - p);

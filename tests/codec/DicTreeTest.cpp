@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "codec/LZCodec.h"
+
+namespace vorka {
+namespace {
+
+class DicTree : public testing::Test {
+protected:
+  void SetUp() override { ASSERT_TRUE(codec.Init(4096)); }
+  void TearDown() override { codec.Done(); }
+
+  TDicNodes& Nodes() { return codec.Nodes; }
+  std::uint32_t Root() { return Nodes().NodeRoot[RootNode]; }
+  std::uint32_t Lower(std::uint32_t n) { return Nodes().NodeLinks[2 * n]; }
+  std::uint32_t Higher(std::uint32_t n) { return Nodes().NodeLinks[2 * n + 1]; }
+  std::uint8_t Char(std::uint32_t n) { return Nodes().NodeChar[n]; }
+
+  std::uint32_t Add(std::uint8_t c) { return Nodes().AddChild(c, RootNode); }
+
+  int Height(std::uint32_t n) {
+    return n == NilNode ? 0 : 1 + std::max(Height(Lower(n)), Height(Higher(n)));
+  }
+  void Walk(std::uint32_t n, std::vector<int>& chars) {
+    if (n == NilNode) return;
+    Walk(Lower(n), chars);
+    chars.push_back(Char(n));
+    Walk(Higher(n), chars);
+  }
+  void ExpectSearchTree(std::size_t count) {
+    std::vector<int> chars;
+    Walk(Root(), chars);
+    ASSERT_EQ(chars.size(), count);
+    EXPECT_TRUE(std::adjacent_find(chars.begin(), chars.end(), std::greater_equal<int>()) == chars.end());
+    for (std::uint32_t n = FirstPhraseNode; n < Nodes().NodeCount; ++n) {
+      EXPECT_EQ(Nodes().FindChildOf(RootNode, Char(n)), n);
+      EXPECT_LE(Nodes().NodeBit[n], 1);
+    }
+    EXPECT_EQ(Nodes().NodeBit[NilNode], 0);
+  }
+
+  TLZCodec codec;
+};
+
+TEST_F(DicTree, EmptyTreeFindsNothing) {
+  EXPECT_EQ(Nodes().FindChild('a', NilNode), NilNode);
+  EXPECT_EQ(Nodes().FindChildOf(RootNode, 'a'), NilNode);
+  std::uint32_t current = RootNode;
+  const std::uint8_t bytes[] = {'a', 'b'};
+  EXPECT_EQ(Nodes().ScanPhrase(bytes, 2, current), 0u);
+  EXPECT_EQ(current, RootNode);
+}
+
+TEST_F(DicTree, ThreeThenFourAscending) {
+  const std::uint32_t n1 = Add(1), n2 = Add(2), n3 = Add(3);
+  EXPECT_EQ(Root(), n2);
+  EXPECT_EQ(Lower(n2), n1);
+  EXPECT_EQ(Higher(n2), n3);
+  EXPECT_EQ(Nodes().NodeBit[n2], 0);
+
+  const std::uint32_t n4 = Add(4);
+  EXPECT_EQ(Root(), n3);
+  EXPECT_EQ(Nodes().NodeBit[n3], 1);
+  EXPECT_EQ(Lower(n3), n2);
+  EXPECT_EQ(Lower(n2), n1);
+  EXPECT_EQ(Higher(n2), NilNode);
+  EXPECT_EQ(Higher(n3), n4);
+  ExpectSearchTree(4);
+}
+
+TEST_F(DicTree, AllCharactersAscendingOrDescendingGiveHeightEleven) {
+  struct Case { const char* name; bool descending; };
+  for (const Case& c : {Case{"ascending", false}, Case{"descending", true}}) {
+    SCOPED_TRACE(c.name);
+    codec.ResetDictionary();
+    EXPECT_EQ(Height(Root()), 0);
+    for (int i = 0; i < 256; ++i) {
+      Add(static_cast<std::uint8_t>(c.descending ? 255 - i : i));
+      if (i == 0) {
+        EXPECT_EQ(Height(Root()), 1);
+      }
+    }
+    EXPECT_EQ(Height(Root()), 11);
+    ExpectSearchTree(256);
+  }
+}
+
+TEST_F(DicTree, RandomOrdersStaySearchTrees) {
+  for (std::uint32_t seed = 1; seed <= 200; ++seed) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    codec.ResetDictionary();
+    std::vector<int> chars(256);
+    std::iota(chars.begin(), chars.end(), 0);
+    std::mt19937 rng(seed);
+    std::shuffle(chars.begin(), chars.end(), rng);
+    const std::size_t count = 1 + rng() % 256;
+    for (std::size_t i = 0; i < count; ++i) Add(static_cast<std::uint8_t>(chars[i]));
+    ExpectSearchTree(count);
+    EXPECT_LE(Height(Root()), 24);  // roughly balanced: a list would reach 256
+    for (std::size_t i = count; i < 256; ++i)
+      EXPECT_EQ(Nodes().FindChildOf(RootNode, static_cast<std::uint8_t>(chars[i])), NilNode);
+  }
+}
+
+TEST_F(DicTree, ScanFollowsNestedTrees) {
+  const std::uint32_t a = Add('a');
+  const std::uint32_t ab = Nodes().AddChild('b', a);
+  const std::uint32_t abc = Nodes().AddChild('c', ab);
+  Nodes().AddChild('x', a);
+  const std::uint8_t bytes[] = {'a', 'b', 'c', 'd'};
+  std::uint32_t current = RootNode;
+  EXPECT_EQ(Nodes().ScanPhrase(bytes, 4, current), 3u);
+  EXPECT_EQ(current, abc);
+  current = RootNode;
+  EXPECT_EQ(Nodes().ScanPhrase(bytes, 2, current), 2u);
+  EXPECT_EQ(current, ab);
+}
+
+TEST_F(DicTree, FullStoreRefusesNewNodes) {
+  codec.Done();
+  ASSERT_TRUE(codec.Init(500));
+  std::uint32_t made = 0;
+  for (std::uint32_t parent = RootNode; Nodes().NodeCount < 500; ++made)
+    parent = Nodes().AddChild(static_cast<std::uint8_t>(made), parent);
+  EXPECT_EQ(made, 497u);
+  const std::uint32_t count = Nodes().NodeCount;
+  const std::uint32_t root = Root();
+  EXPECT_EQ(Nodes().NewNode(), NilNode);
+  EXPECT_EQ(Nodes().AddChild('z', RootNode), NilNode);
+  EXPECT_EQ(Nodes().AppendNode('z', RootNode), NilNode);
+  EXPECT_EQ(Nodes().NodeCount, count);
+  EXPECT_EQ(Root(), root);
+}
+
+TEST(DicUnwind, RoomAroundThePhraseLength) {
+  TLZCodec codec;
+  ASSERT_TRUE(codec.Init(500));
+  TDicNodes& nodes = codec.Nodes;
+  std::uint32_t node = RootNode;
+  for (const char c : std::string("phrase")) node = nodes.AppendNode(static_cast<std::uint8_t>(c), node);
+  struct Case { std::uint32_t room; std::int64_t result; };
+  for (const Case& c : {Case{6, 6}, Case{10, 6}, Case{5, -1}, Case{1, -5}, Case{0, -6}}) {
+    SCOPED_TRACE(testing::Message() << "room " << c.room);
+    std::vector<std::uint8_t> buffer(c.room + 1, '#');
+    EXPECT_EQ(nodes.Unwind(node, buffer.data(), c.room), c.result);
+    if (c.result > 0) {
+      EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 6), "phrase");
+    }
+    EXPECT_EQ(buffer[c.room], '#');  // nothing beyond the room
+  }
+  codec.Done();
+}
+
+}  // namespace
+}  // namespace vorka

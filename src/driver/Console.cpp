@@ -20,8 +20,11 @@ bool IsAscii(const std::string& text) {
   return true;
 }
 
+std::string OverrideCodeset;
+
 // Taken once: the terminal does not change while the program runs.
 const std::string& TerminalCodeset() {
+  if (!OverrideCodeset.empty()) return OverrideCodeset;
   static const std::string codeset = platform::LocaleCodeset();
   return codeset;
 }
@@ -37,6 +40,8 @@ std::string ConvertToCodeset(const std::string& text, const std::string& codeset
 }
 
 std::string AnsiToOem(const std::string& text) { return ConvertToCodeset(text, TerminalCodeset()); }
+
+void OverrideConsoleCodeset(const std::string& codeset) { OverrideCodeset = codeset; }
 
 TConsole& TConsole::Raw(std::string_view bytes) {
   while (!bytes.empty()) {

@@ -49,11 +49,23 @@ private:
 // The program's one writer.
 TConsole& Console();
 
-// Collects everything the program writes while it lives, for tests.
+// Makes AnsiToOem convert into codeset instead of the terminal's; an empty
+// codeset returns to the terminal's. For tests, which must not depend on the
+// locale they happen to run in.
+void OverrideConsoleCodeset(const std::string& codeset);
+
+// Collects everything the program writes while it lives, converted into the
+// given codeset, for tests.
 class TConsoleCapture {
 public:
-  TConsoleCapture() { Console().CaptureInto(&Bytes); }
-  ~TConsoleCapture() { Console().CaptureInto(nullptr); }
+  explicit TConsoleCapture(const std::string& codeset = "UTF-8") {
+    Console().CaptureInto(&Bytes);
+    OverrideConsoleCodeset(codeset);
+  }
+  ~TConsoleCapture() {
+    Console().CaptureInto(nullptr);
+    OverrideConsoleCodeset(std::string());
+  }
   TConsoleCapture(const TConsoleCapture&) = delete;
   TConsoleCapture& operator=(const TConsoleCapture&) = delete;
   // Flushes the writer and returns all bytes so far.

@@ -172,14 +172,20 @@ std::uint32_t TLZCodec::ScanBlock(const std::uint8_t* bytes, std::uint32_t lengt
 }
 
 unsigned TLZCodec::EncodeByte(std::uint8_t c) {
-  unsigned count = 0;
   ++InBytes;
-  std::uint32_t n = Nodes.FindChildOf(Current, c);
+  const std::uint32_t n = Nodes.FindChildOf(Current, c);
   if (n != NilNode) {
     Current = n;
     ++FragLen;
     return 0;
   }
+  return EncodeMiss(c);
+}
+
+// The rest of EncodeByte, once c is known not to extend the current phrase.
+unsigned TLZCodec::EncodeMiss(std::uint8_t c) {
+  unsigned count = 0;
+  std::uint32_t n;
   if (Current == RootNode) {
     Current = Nodes.AddChild(c, RootNode);
     Emit(count, codeReset, Width);
@@ -287,7 +293,10 @@ bool TLZCodec::EncodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   while (p < inputLength && !BitStream.AtBlockEnd()) {
     p += ScanBlock(input + p, inputLength - p);
     if (p < inputLength) {
-      PutQueue(EncodeByte(input[p]));
+      // The scan stopped because input[p] does not extend the phrase, so the
+      // search at the start of EncodeByte would only repeat that miss.
+      ++InBytes;
+      PutQueue(EncodeMiss(input[p]));
       ++p;
     }
   }

@@ -98,6 +98,7 @@ struct TLZCodec {
   std::int64_t DecodeCode(std::uint32_t v, std::uint8_t* out, std::uint32_t room);
 
 private:
+  unsigned EncodeMiss(std::uint8_t c);
   void Emit(unsigned& count, std::uint32_t value, std::uint8_t width);
   bool PutQueue(unsigned count);
   std::uint32_t DeliverPieces(std::uint8_t* out, std::uint32_t room);

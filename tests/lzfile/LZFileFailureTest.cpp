@@ -90,6 +90,12 @@ TEST(LZFileFailures, EveryCodeAFileCanCause) {
        [](Env& e) { EXPECT_FALSE(e.Exists("p.lz")); }},
       {"source is a device", 3, true, "/dev/zero", "p.lz", kPackOver, none,
        [](Env& e) { EXPECT_FALSE(e.Exists("p.lz")); }},
+      {"source of 2 GiB does not fit the size field", 3, true, "huge", "p.lz", kPackOver,
+       [](Env& e) {
+         e.Put("huge", "");
+         fs::resize_file(e.Path("huge"), std::uintmax_t{1} << 31);  // sparse: no disk used
+       },
+       [](Env& e) { EXPECT_FALSE(e.Exists("p.lz")); }},
       {"packed file exists, overwrite not allowed", 5, true, "src.txt", "p.lz", 0,
        [](Env& e) { e.Put("p.lz", kOld); }, [](Env& e) { EXPECT_EQ(e.Got("p.lz"), kOld); }},
       {"packing onto the source, overwrite not allowed", 5, true, "src.txt", "src.txt", 0, none,
@@ -111,6 +117,8 @@ TEST(LZFileFailures, EveryCodeAFileCanCause) {
        [](Env& e) { EXPECT_TRUE(fs::is_empty(e.Path("folder"))); }},
       {"output is the packed file itself", 6, false, "good.lz", "good.lz", kSourceOver, none,
        [](Env& e) { EXPECT_EQ(e.Got("good.lz"), e.Good); }},
+      {"output is a FIFO without a reader", 6, false, "good.lz", "fifo", kSourceOver,
+       [](Env& e) { ASSERT_EQ(mkfifo(e.Path("fifo").c_str(), 0600), 0); }, none},
       {"output in a missing folder", 6, false, "good.lz", "no/such/out.txt", kSourceOver, none,
        [](Env& e) { EXPECT_FALSE(e.Exists("no")); }},
       {"packed file missing: no output made", 8, false, "missing.lz", "out.txt", 0, none,

@@ -25,8 +25,11 @@ void WriteHeader(const char* title, const std::string& from, const std::string& 
 bool Finished(const TLZFile& file) {
   Console().Text(" завершено.").EndLine();
   if (file.ErrorCode() == 0) return true;
-  Console().Char(kBel).Text("  ОШИБКА: ").Unsigned(file.ErrorCode())
-      .Text(" " + file.ErrorMessage()).EndLine();
+  // The blank and the message are converted together; built with += because
+  // g++ 12 warns falsely (-Wrestrict) on " " + std::string.
+  std::string message = " ";
+  message += file.ErrorMessage();
+  Console().Char(kBel).Text("  ОШИБКА: ").Unsigned(file.ErrorCode()).Text(message).EndLine();
   return false;
 }
 

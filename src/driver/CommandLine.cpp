@@ -1,6 +1,7 @@
 // The command-line parser and the usage text.
 #include "driver/Console.h"
 #include "driver/Settings.h"
+#include "platform/Path.h"
 
 #include <array>
 #include <cstddef>
@@ -146,15 +147,13 @@ bool ParseNumber(const std::string& text, std::int32_t& value) {
   return true;
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
+std::string FolderOf(const std::string& path) { return path.substr(0, platform::NameStart(path)); }
 
 void AddWorkFolder(std::string& name, const std::string& folder) {
-  if (name.find('/') != std::string::npos) return;
+  if (platform::HoldsPathPart(name)) return;
+  const char delimiter = platform::JoinDelimiter();
   std::string joined = folder;
-  if (joined.empty() || joined.back() != '/') joined.push_back('/');
+  if (joined.empty() || joined.back() != delimiter) joined.push_back(delimiter);
   joined += name;
   name = std::move(joined);
 }

@@ -54,12 +54,12 @@ void ParseCommandLine(TTestSettings& settings, const std::vector<std::string>& a
 // Writes the usage text.
 void PrintUsage();
 
-// Prefixes folder (and a "/" unless it ends in one) to a name that holds no
-// "/"; a name with a path part stays as it is.
+// Prefixes folder (and the system's delimiter, "/", unless it ends in one) to
+// a name that holds no path part; a name with a path part stays as it is.
 void AddWorkFolder(std::string& name, const std::string& folder);
 
-// The folder part of a path: everything up to and including its last "/";
-// empty when there is none.
+// The folder part of a path: everything up to and including its last
+// delimiter; empty when there is none.
 std::string FolderOf(const std::string& path);
 
 // Converts a number as the options take it: leading blanks, an optional sign,

@@ -23,15 +23,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME vorka)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "LZ78 dictionary file compressor and its console test bench
- vorka packs a file, unpacks it, or packs, unpacks and compares the result,
- repeating each run up to 100 times and reporting time per run, speed,
- compression ratios, dictionary resets and the longest dictionary phrase.")
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "vorka packs a file, unpacks it, or packs, unpacks and compares the result,
+repeating each run up to 100 times and reporting time per run, speed,
+compression ratios, dictionary resets and the longest dictionary phrase.")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME vorka-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEV_DESCRIPTION "LZ78 dictionary file compressor - static library and headers
- The compressed-file object and the block codec of vorka as a static C++20
- library, with headers and a CMake package (find_package(vorka), vorka::lz).")
+set(CPACK_DEBIAN_DEV_DESCRIPTION "The compressed-file object and the block codec of vorka as a static C++20
+library, with headers and a CMake package (find_package(vorka), vorka::lz).")
 find_program(VORKA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(VORKA_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)

@@ -41,10 +41,12 @@ done
 echo "-- Debian packages"
 (cd "$build" && cpack -G DEB >/dev/null)
 runtime=$(ls "$build"/vorka_*.deb); dev=$(ls "$build"/vorka-dev_*.deb)
-dpkg-deb -c "$runtime" | grep -q '\./usr/bin/vorka$' || fail "the package lacks the program"
-dpkg-deb -c "$runtime" | grep -q 'man1/vorka\.1' || fail "the package lacks the manual page"
-dpkg-deb -c "$dev" | grep -q 'include/vorka/vorka\.h' || fail "the -dev package lacks the headers"
-dpkg-deb -c "$dev" | grep -q 'cmake/vorka/vorkaConfig\.cmake' || fail "the -dev package lacks the CMake package"
-dpkg-deb -f "$runtime" Depends | grep -q libc6 || fail "the package does not depend on libc6"
+runtime_files=$(dpkg-deb -c "$runtime"); dev_files=$(dpkg-deb -c "$dev")
+grep -q '\./usr/bin/vorka$' <<<"$runtime_files" || fail "the package lacks the program"
+grep -q 'man1/vorka\.1' <<<"$runtime_files" || fail "the package lacks the manual page"
+grep -q 'include/vorka/vorka\.h' <<<"$dev_files" || fail "the -dev package lacks the headers"
+grep -q 'cmake/vorka/vorkaConfig\.cmake' <<<"$dev_files" || fail "the -dev package lacks the CMake package"
+depends=$(dpkg-deb -f "$runtime" Depends)
+grep -q libc6 <<<"$depends" || fail "the package does not depend on libc6"
 dpkg-deb -I "$runtime" | sed -n '/Package:/,/Description:/p'
 echo "check-install: all good"

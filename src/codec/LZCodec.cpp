@@ -29,22 +29,22 @@ bool TLZCodec::AllocateDictionary(std::uint32_t n) {
   if (n < MinDictionarySize) n = MinDictionarySize;
   if (n > MaxDictionarySize) n = MaxDictionarySize;
   const std::size_t count = n;
-  auto* links = new (std::nothrow) std::uint32_t[2 * count];
-  auto* roots = links != nullptr ? new (std::nothrow) std::uint32_t[count] : nullptr;
-  auto* chars = roots != nullptr ? new (std::nothrow) std::uint8_t[count] : nullptr;
+  // Links and roots in one block: the hash index uses both as one table.
+  auto* links = new (std::nothrow) std::uint32_t[3 * count];
+  auto* chars = links != nullptr ? new (std::nothrow) std::uint8_t[count] : nullptr;
   auto* bits = chars != nullptr ? new (std::nothrow) std::uint8_t[count] : nullptr;
   if (bits == nullptr) {
     delete[] chars;
-    delete[] roots;
     delete[] links;
     Nodes = TDicNodes{};
     return false;
   }
   Nodes.NodeLinks = links;
-  Nodes.NodeRoot = roots;
-  Nodes.NodePrefix = roots;
+  Nodes.NodeRoot = links + 2 * count;
+  Nodes.NodePrefix = Nodes.NodeRoot;
   Nodes.NodeChar = chars;
   Nodes.NodeBit = bits;
+  Nodes.Packing = true;
   DicSize = n;
   DicSizeCheck = ~n;
   ResetDictionary();
@@ -54,7 +54,6 @@ bool TLZCodec::AllocateDictionary(std::uint32_t n) {
 void TLZCodec::ReleaseDictionary() {
   if (DictionarySize() != 0) {
     delete[] Nodes.NodeLinks;
-    delete[] Nodes.NodeRoot;
     delete[] Nodes.NodeChar;
     delete[] Nodes.NodeBit;
   }
@@ -152,6 +151,7 @@ void TLZCodec::StartPacking() {
   State = 0;
   PieceNode = 0;
   Damaged = false;
+  Nodes.Packing = true;
   BitStream.Clear();
   ResetStream();
 }
@@ -314,6 +314,7 @@ void TLZCodec::StartUnpacking() {
   State = 0;
   PieceNode = 0;
   Damaged = false;
+  Nodes.Packing = false;
   BitStream.Clear();
   ResetStream();
 }

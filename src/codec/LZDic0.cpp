@@ -1,11 +1,18 @@
-// Node store operations: initialisation, node creation, the phrase scan and
-// the unwinding of a code into its characters.
+// Node store operations shared by both child indexes: initialisation, node
+// creation and the unwinding of a code into its characters.
 #include "codec/LZDic0.h"
 
 #include <cassert>
 #include <cstring>
 
 namespace vorka {
+namespace {
+#if defined(VORKA_CHILD_INDEX_HASH) && VORKA_CHILD_INDEX_HASH
+constexpr bool HashIndex = true;
+#else
+constexpr bool HashIndex = false;
+#endif
+}  // namespace
 
 void TDicNodes::InitNodes(std::uint32_t limit) {
   NodeLimit = limit;
@@ -17,30 +24,14 @@ void TDicNodes::InitNodes(std::uint32_t limit) {
     NodeBit[n] = 0;
   }
   NodeRoot[RootNode] = NilNode;
+  // The hash index lives in the link and root arrays, which an unpacker uses
+  // for other things; a packer needs it empty. Clearing costs a few percent
+  // of an epoch at any dictionary size, since the table grows with it.
+  HashSlots = static_cast<std::uint32_t>(std::uint64_t{limit} * 3 / 2);
+  if (HashIndex && Packing) std::memset(NodeLinks, 0, std::size_t{HashSlots} * 8);
 }
 
-std::uint32_t TDicNodes::ScanPhrase(const std::uint8_t* bytes, std::uint32_t length,
-                                    std::uint32_t& current) {
-  // Locals keep the arrays in registers: the stores into the sentinel would
-  // otherwise force reloads of every member on each step.
-  std::uint8_t* const chars = NodeChar;
-  const std::uint32_t* const links = NodeLinks;
-  const std::uint32_t* const roots = NodeRoot;
-  std::uint32_t node = current;
-  std::uint32_t taken = 0;
-  while (taken < length) {
-    const std::uint8_t c = bytes[taken];
-    chars[NilNode] = c;
-    std::uint32_t n = roots[node];
-    std::uint8_t nc;
-    while ((nc = chars[n]) != c) n = links[2 * n + (nc < c)];
-    if (n == NilNode) break;
-    node = n;
-    ++taken;
-  }
-  current = node;
-  return taken;
-}
+bool TDicNodes::UsesChildTrees() { return !HashIndex; }
 
 std::uint32_t TDicNodes::NewNode() {
   if (Full()) return NilNode;
@@ -49,15 +40,6 @@ std::uint32_t TDicNodes::NewNode() {
   NodeLinks[2 * n + 1] = NilNode;
   NodeBit[n] = 0;
   NodeRoot[n] = NilNode;
-  return n;
-}
-
-std::uint32_t TDicNodes::AddChild(std::uint8_t c, std::uint32_t parent) {
-  const std::uint32_t n = NewNode();
-  if (n != NilNode) {
-    NodeChar[n] = c;
-    InsertNode(n, &NodeRoot[parent]);
-  }
   return n;
 }
 

@@ -4,8 +4,10 @@
 // NodeLinks); while unpacking the same 4-byte array holds each node's prefix.
 //
 // The child index used by the encoder is the trio ScanPhrase / FindChildOf /
-// AddChild; another index (for instance a hash on node and character) only has
-// to provide those three with the same node numbering.
+// AddChild, chosen when the library is built: the child trees (the default),
+// or a hash table on (node, character) kept in the link and root storage,
+// which packing with a hash index does not otherwise use. Both number the
+// nodes alike, so they write the same stream.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +24,14 @@ struct TDicNodes {
   std::uint8_t* NodeBit{};      // balance bit in bit 0
   std::uint32_t* NodeRoot{};    // packing: root of the node's child tree
   std::uint32_t* NodePrefix{};  // unpacking: same storage as NodeRoot
+  // True while the store serves a packer; only then does InitNodes prepare
+  // a hash index (the unpacker never looks phrases up).
+  bool Packing{};
+  std::uint32_t HashSlots{};  // hash index: 8-byte entries in links + roots
+
+  // True when the packer's child index is the child trees, false for the hash
+  // index. The tree operations below work in both builds.
+  static bool UsesChildTrees();
 
   void InitNodes(std::uint32_t limit);
 
@@ -35,9 +45,8 @@ struct TDicNodes {
     while (NodeChar[n] != c) n = NodeLinks[2 * n + (NodeChar[n] < c)];
     return n;
   }
-  std::uint32_t FindChildOf(std::uint32_t parent, std::uint8_t c) {
-    return FindChild(c, NodeRoot[parent]);
-  }
+  // Packing: the child of parent with character c, or NilNode.
+  std::uint32_t FindChildOf(std::uint32_t parent, std::uint8_t c);
 
   // Follows the dictionary from current over as many bytes as it can; returns
   // the bytes taken and leaves the last node reached in current.

@@ -1,4 +1,5 @@
-// Child-tree insertion. Each node's balance bit names the side that takes the
+// Child trees: the phrase scan over them (the packer's index in the default
+// build) and their insertion. Each node's balance bit names the side that takes the
 // next insertion through it without restructuring; every node passed on the
 // way down flips its bit. When an insertion goes against the bit, the subtree
 // is rotated around the node's nearest neighbours (Z on the far side, P on the
@@ -10,6 +11,7 @@
 #include "codec/LZDic0.h"
 
 #include <cassert>
+#include <cstring>
 
 namespace vorka {
 namespace {
@@ -155,5 +157,45 @@ void TDicNodes::InsertNode(std::uint32_t n, std::uint32_t* slot) {
     slot = next.Slot;
   }
 }
+
+#if !(defined(VORKA_CHILD_INDEX_HASH) && VORKA_CHILD_INDEX_HASH)
+
+std::uint32_t TDicNodes::ScanPhrase(const std::uint8_t* bytes, std::uint32_t length,
+                                    std::uint32_t& current) {
+  // Locals keep the arrays in registers: the stores into the sentinel would
+  // otherwise force reloads of every member on each step.
+  std::uint8_t* const chars = NodeChar;
+  const std::uint32_t* const links = NodeLinks;
+  const std::uint32_t* const roots = NodeRoot;
+  std::uint32_t node = current;
+  std::uint32_t taken = 0;
+  while (taken < length) {
+    const std::uint8_t c = bytes[taken];
+    chars[NilNode] = c;
+    std::uint32_t n = roots[node];
+    std::uint8_t nc;
+    while ((nc = chars[n]) != c) n = links[2 * n + (nc < c)];
+    if (n == NilNode) break;
+    node = n;
+    ++taken;
+  }
+  current = node;
+  return taken;
+}
+
+std::uint32_t TDicNodes::AddChild(std::uint8_t c, std::uint32_t parent) {
+  const std::uint32_t n = NewNode();
+  if (n != NilNode) {
+    NodeChar[n] = c;
+    InsertNode(n, &NodeRoot[parent]);
+  }
+  return n;
+}
+
+std::uint32_t TDicNodes::FindChildOf(std::uint32_t parent, std::uint8_t c) {
+  return FindChild(c, NodeRoot[parent]);
+}
+
+#endif
 
 }  // namespace vorka

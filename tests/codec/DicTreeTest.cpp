@@ -57,6 +57,7 @@ TEST_F(DicTree, EmptyTreeFindsNothing) {
 }
 
 TEST_F(DicTree, ThreeThenFourAscending) {
+  if (!TDicNodes::UsesChildTrees()) GTEST_SKIP() << "the hash build keeps no child trees";
   const std::uint32_t n1 = Add(1), n2 = Add(2), n3 = Add(3);
   EXPECT_EQ(Root(), n2);
   EXPECT_EQ(Lower(n2), n1);
@@ -74,6 +75,7 @@ TEST_F(DicTree, ThreeThenFourAscending) {
 }
 
 TEST_F(DicTree, AllCharactersAscendingOrDescendingGiveHeightEleven) {
+  if (!TDicNodes::UsesChildTrees()) GTEST_SKIP() << "the hash build keeps no child trees";
   struct Case { const char* name; bool descending; };
   for (const Case& c : {Case{"ascending", false}, Case{"descending", true}}) {
     SCOPED_TRACE(c.name);
@@ -91,6 +93,7 @@ TEST_F(DicTree, AllCharactersAscendingOrDescendingGiveHeightEleven) {
 }
 
 TEST_F(DicTree, RandomOrdersStaySearchTrees) {
+  if (!TDicNodes::UsesChildTrees()) GTEST_SKIP() << "the hash build keeps no child trees";
   for (std::uint32_t seed = 1; seed <= 200; ++seed) {
     SCOPED_TRACE(testing::Message() << "seed " << seed);
     codec.ResetDictionary();

@@ -10,6 +10,7 @@
 // link index is a constant; the tail calls of the rules are the outer loop.
 #include "codec/LZDic0.h"
 
+#include <bit>
 #include <cassert>
 #include <cstring>
 
@@ -160,24 +161,39 @@ void TDicNodes::InsertNode(std::uint32_t n, std::uint32_t* slot) {
 
 #if !(defined(VORKA_CHILD_INDEX_HASH) && VORKA_CHILD_INDEX_HASH)
 
+namespace {
+// Where the higher link sits in a link pair loaded as one 64-bit word.
+constexpr unsigned kHigherShift = std::endian::native == std::endian::little ? 32 : 0;
+}  // namespace
+
 std::uint32_t TDicNodes::ScanPhrase(const std::uint8_t* bytes, std::uint32_t length,
                                     std::uint32_t& current) {
-  // Locals keep the arrays in registers: the stores into the sentinel would
-  // otherwise force reloads of every member on each step.
-  std::uint8_t* const chars = NodeChar;
+  // One loop over tree steps and input bytes. Each step loads the character
+  // and both links of n at once, the pair as one word: the link address does
+  // not wait for the character, so a step costs one memory latency, not two
+  // (book1 +22 %). Choosing the link from the pair is a conditional move; a
+  // match is a branch, which measured faster than masks that also load the
+  // child root on every step.
+  const std::uint8_t* const chars = NodeChar;
   const std::uint32_t* const links = NodeLinks;
   const std::uint32_t* const roots = NodeRoot;
   std::uint32_t node = current;
   std::uint32_t taken = 0;
-  while (taken < length) {
-    const std::uint8_t c = bytes[taken];
-    chars[NilNode] = c;
-    std::uint32_t n = roots[node];
-    std::uint8_t nc;
-    while ((nc = chars[n]) != c) n = links[2 * n + (nc < c)];
-    if (n == NilNode) break;
-    node = n;
-    ++taken;
+  if (length == 0) return 0;
+  std::uint32_t c = bytes[0];
+  std::uint32_t n = roots[node];
+  while (n != NilNode) {
+    const std::uint32_t nc = chars[n];
+    std::uint64_t pair;
+    std::memcpy(&pair, links + 2 * std::size_t{n}, sizeof pair);
+    if (nc == c) {
+      node = n;
+      if (++taken == length) break;
+      c = bytes[taken];
+      n = roots[n];
+    } else {
+      n = static_cast<std::uint32_t>(pair >> (nc < c ? kHigherShift : 32 - kHigherShift));
+    }
   }
   current = node;
   return taken;

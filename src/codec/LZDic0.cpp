@@ -48,33 +48,28 @@ std::uint32_t TDicNodes::AppendNode(std::uint8_t c, std::uint32_t prefix) {
   const std::uint32_t n = NodeCount++;
   NodePrefix[n] = prefix;
   NodeChar[n] = c;
+  // The unpacker has no use for links: the higher one keeps the phrase
+  // length, so that Unwind knows where the phrase ends before it walks it.
+  NodeLinks[2 * n + 1] = NodeLinks[2 * std::size_t{prefix} + 1] + 1;
   return n;
 }
 
 std::int64_t TDicNodes::Unwind(std::uint32_t code, std::uint8_t* buffer, std::uint32_t room) {
   assert(code >= FirstPhraseNode && code < NodeCount);
+  const std::uint32_t length = NodeLinks[2 * std::size_t{code} + 1];
+  if (length > room) return std::int64_t{room} - length;
   const std::uint8_t* const chars = NodeChar;
   const std::uint32_t* const prefix = NodePrefix;
-  std::uint8_t* p = buffer + room;
+  // The chain comes last character first: write it from the phrase's end.
+  std::uint8_t* p = buffer + length;
   std::uint32_t n = code;
-  // The chain comes last character first: fill the room from its end.
-  while (n != RootNode && p != buffer) {
+  while (p != buffer) {
     *--p = chars[n];
     assert(prefix[n] < n);  // prefixes strictly decrease, so the walk ends
     n = prefix[n];
   }
-  const auto stored = static_cast<std::uint32_t>(buffer + room - p);
-  if (n == RootNode) {
-    if (p != buffer) std::memmove(buffer, p, stored);
-    return stored;
-  }
-  std::int64_t missing = 0;
-  while (n != RootNode) {
-    assert(prefix[n] < n);
-    n = prefix[n];
-    ++missing;
-  }
-  return -missing;
+  assert(n == RootNode);
+  return length;
 }
 
 }  // namespace vorka

@@ -59,7 +59,8 @@ struct TDicNodes {
   // Unpacking: new node prefix + c, no tree; NilNode when full.
   std::uint32_t AppendNode(std::uint8_t c, std::uint32_t prefix);
 
-  // Writes the phrase of node code (>= 3) into buffer[0..L-1] when its length L
+  // Unpacking: writes the phrase of node code (>= 3, made by AppendNode, which
+  // records its length) into buffer[0..L-1] when its length L
   // fits room and returns L; otherwise returns room - L (negative) and leaves
   // the buffer undefined.
   std::int64_t Unwind(std::uint32_t code, std::uint8_t* buffer, std::uint32_t room);

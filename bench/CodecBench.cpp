@@ -1,5 +1,9 @@
-// Throughput of EncodeBlock and DecodeBlock in 100000-byte blocks, the
-// program's default buffer and dictionary size, on a text and a binary input.
+// Throughput of the codec's hot paths in bytes per second: EncodeBlock and
+// DecodeBlock in 100000-byte blocks (the program's default buffer and
+// dictionary size), and their parts on their own: the phrase scan and one
+// child lookup over a dictionary built from the input, Unwind over the codes
+// of a packed stream, and PutCode / GetCode on the stream's own widths. Text
+// is argument 0, binary 1.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -145,6 +149,174 @@ void BM_DecodeBlock(benchmark::State& state) {
   codec.Done();
 }
 
+// A packing dictionary built from the first kDictionary phrases of the input
+// (no reset), and the input position where that happened.
+std::size_t BuildDictionary(vorka::TLZCodec& codec, const std::string& data) {
+  codec.StartPacking();
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+  std::size_t p = 0;
+  while (p < data.size() && !codec.Nodes.Full()) {
+    std::uint32_t current = vorka::RootNode;
+    p += codec.Nodes.ScanPhrase(bytes + p, static_cast<std::uint32_t>(data.size() - p), current);
+    if (p < data.size()) codec.Nodes.AddChild(bytes[p], current);
+    ++p;
+  }
+  return p;
+}
+
+void BM_ScanPhrase(benchmark::State& state) {
+  const std::string& data = Input(static_cast<int>(state.range(0)));
+  vorka::TLZCodec codec;
+  if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
+  BuildDictionary(codec, data);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+  const auto size = static_cast<std::uint32_t>(data.size());
+  for (auto _ : state) {
+    // Phrase after phrase over the whole input, skipping each missed byte.
+    std::uint32_t p = 0;
+    while (p < size) {
+      std::uint32_t current = vorka::RootNode;
+      p += codec.Nodes.ScanPhrase(bytes + p, size - p, current) + 1;
+      benchmark::DoNotOptimize(current);
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+  state.SetLabel(vorka::TDicNodes::UsesChildTrees() ? "tree" : "hash");
+  codec.Done();
+}
+
+void BM_FindChild(benchmark::State& state) {
+  const std::string& data = Input(static_cast<int>(state.range(0)));
+  vorka::TLZCodec codec;
+  if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
+  BuildDictionary(codec, data);
+  // Lookups of (node, next byte) for every node, hits and misses as they come.
+  const std::uint32_t count = codec.Nodes.NodeCount;
+  std::mt19937 rng(3);
+  std::vector<std::uint8_t> next(count);
+  for (auto& c : next) c = static_cast<std::uint8_t>(data[rng() % data.size()]);
+  for (auto _ : state) {
+    std::uint32_t found = 0;
+    for (std::uint32_t n = vorka::RootNode; n < count; ++n) found += codec.Nodes.FindChildOf(n, next[n]) != 0;
+    benchmark::DoNotOptimize(found);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (count - vorka::RootNode)));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * (count - vorka::RootNode)));
+  codec.Done();
+}
+
+// The codes of a packed stream, read back with the decoder's widths.
+struct TCodes {
+  std::vector<std::uint32_t> Values;
+  std::vector<std::uint8_t> Widths;
+};
+
+void BM_Unwind(benchmark::State& state) {
+  const std::string& data = Input(static_cast<int>(state.range(0)));
+  vorka::TLZCodec codec;
+  if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
+  // An unpacking dictionary from the input cut into phrases of up to 9 bytes,
+  // each node its prefix plus one byte as the unpacker builds them; then
+  // every node is unwound.
+  codec.StartUnpacking();
+  std::uint32_t node = vorka::RootNode;
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < data.size() && !codec.Nodes.Full(); ++i) {
+    node = codec.Nodes.AppendNode(static_cast<std::uint8_t>(data[i]), node);
+    if (i % 9 == 8) node = vorka::RootNode;  // phrases of up to 9 bytes
+  }
+  const std::uint32_t count = codec.Nodes.NodeCount;
+  std::vector<std::uint8_t> out(kBlock);
+  for (auto _ : state) {
+    std::uint64_t bytesOut = 0;
+    for (std::uint32_t n = vorka::FirstPhraseNode; n < count; ++n)
+      bytesOut += static_cast<std::uint64_t>(codec.Nodes.Unwind(n, out.data(), kBlock));
+    benchmark::DoNotOptimize(out.data());
+    total = bytesOut;
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * total));
+  codec.Done();
+}
+
+// The (value, width) pairs that the encoder emits for the input, in order.
+TCodes StreamCodes(const std::string& data) {
+  TCodes codes;
+  vorka::TLZCodec again;
+  if (!again.Init(kDictionary)) throw std::runtime_error("no memory");
+  again.StartPacking();
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+  std::uint32_t p = 0;
+  const auto size = static_cast<std::uint32_t>(data.size());
+  while (p < size) {
+    p += again.ScanBlock(bytes + p, size - p);
+    if (p >= size) break;
+    const unsigned count = again.EncodeByte(bytes[p]);
+    for (unsigned i = 0; i < count; ++i) {
+      codes.Values.push_back(again.QueueValue[i]);
+      codes.Widths.push_back(again.QueueWidth[i]);
+    }
+    ++p;
+  }
+  again.Done();
+  return codes;
+}
+
+const TCodes& Codes(int which) {
+  static const TCodes text = StreamCodes(Input(0));
+  static const TCodes binary = StreamCodes(Input(1));
+  return which == 0 ? text : binary;
+}
+
+void BM_PutCode(benchmark::State& state) {
+  const TCodes& codes = Codes(static_cast<int>(state.range(0)));
+  std::vector<std::uint8_t> out(codes.Values.size() * 4 + 16);
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    vorka::TBitBuf bits;
+    bits.Init();
+    bits.AttachForWrite(out.data(), static_cast<std::uint32_t>(out.size()));
+    for (std::size_t i = 0; i < codes.Values.size(); ++i) bits.PutCode(codes.Values[i], codes.Widths[i]);
+    bits.FlushBits();
+    bytes = bits.BytesUsed();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * codes.Values.size()));
+}
+
+void BM_GetCode(benchmark::State& state) {
+  const TCodes& codes = Codes(static_cast<int>(state.range(0)));
+  std::vector<std::uint8_t> stream(codes.Values.size() * 4 + 16);
+  vorka::TBitBuf writer;
+  writer.Init();
+  writer.AttachForWrite(stream.data(), static_cast<std::uint32_t>(stream.size()));
+  for (std::size_t i = 0; i < codes.Values.size(); ++i) writer.PutCode(codes.Values[i], codes.Widths[i]);
+  writer.FlushBits();
+  const std::uint32_t used = writer.BytesUsed();
+  for (auto _ : state) {
+    vorka::TBitBuf bits;
+    bits.Init();
+    bits.AttachForRead(stream.data(), used);
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < codes.Widths.size(); ++i) {
+      std::uint32_t code = 0;
+      if (!bits.GetCode(code, codes.Widths[i])) {
+        state.SkipWithError("stream ended early");
+        break;
+      }
+      sum += code;
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * used));
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * codes.Values.size()));
+}
+
+BENCHMARK(BM_ScanPhrase)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindChild)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Unwind)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PutCode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GetCode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeBlock)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeBlock)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

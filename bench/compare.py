@@ -24,11 +24,24 @@ import sys
 import tempfile
 import time
 
+GNU_TIME = "/usr/bin/time"
 
-def run(argv, stdin=None, stdout=None):
-    """Runs argv, returns (seconds, peak RSS in KiB); fails loudly on a non-zero exit."""
+
+def run(argv, stdin=None, stdout=None, peak=False):
+    """Runs argv, returns (seconds, peak RSS in KiB or 0); fails loudly on a non-zero exit.
+
+    The peak of a child that Python starts directly is useless: Linux carries
+    the high-water mark of the spawning process (Python's own 16 MiB) over the
+    exec. With peak=True the child is started through GNU time, a small
+    process, whose report is the child's own peak.
+    """
     fin = open(stdin, "rb") if stdin else subprocess.DEVNULL
     fout = open(stdout, "wb") if stdout else subprocess.DEVNULL
+    report = None
+    if peak and os.path.exists(GNU_TIME):
+        fd, report = tempfile.mkstemp(prefix="peak")
+        os.close(fd)
+        argv = [GNU_TIME, "-f", "%M", "-o", report, *argv]
     try:
         start = time.perf_counter()
         proc = subprocess.Popen(argv, stdin=fin, stdout=fout, stderr=subprocess.PIPE)
@@ -44,18 +57,24 @@ def run(argv, stdin=None, stdout=None):
             fout.close()
     if proc.returncode != 0:
         raise RuntimeError(f"{argv[0]} exited {proc.returncode}: {err.decode(errors='replace')}")
-    return elapsed, usage.ru_maxrss
+    rss = 0
+    if report:
+        with open(report) as f:
+            lines = f.read().split()
+        os.unlink(report)
+        rss = int(lines[-1]) if lines else 0
+    return elapsed, rss
 
 
 class Vorka:
     def __init__(self, exe, name="vorka", extra=()):
         self.exe, self.name, self.extra = exe, name, list(extra)
 
-    def pack(self, src, packed):
-        return run([self.exe, "c", f"/0:{src}", f"/1:{packed}", "/go", *self.extra])
+    def pack(self, src, packed, peak=False):
+        return run([self.exe, "c", f"/0:{src}", f"/1:{packed}", "/go", *self.extra], peak=peak)
 
-    def unpack(self, packed, out):
-        return run([self.exe, "d", f"/0:{packed}", f"/2:{out}", "/go", *self.extra])
+    def unpack(self, packed, out, peak=False):
+        return run([self.exe, "d", f"/0:{packed}", f"/2:{out}", "/go", *self.extra], peak=peak)
 
 
 class Filter:
@@ -64,11 +83,11 @@ class Filter:
     def __init__(self, name, pack_argv, unpack_argv):
         self.name, self.pack_argv, self.unpack_argv = name, pack_argv, unpack_argv
 
-    def pack(self, src, packed):
-        return run(self.pack_argv, stdin=src, stdout=packed)
+    def pack(self, src, packed, peak=False):
+        return run(self.pack_argv, stdin=src, stdout=packed, peak=peak)
 
-    def unpack(self, packed, out):
-        return run(self.unpack_argv, stdin=packed, stdout=out)
+    def unpack(self, packed, out, peak=False):
+        return run(self.unpack_argv, stdin=packed, stdout=out, peak=peak)
 
 
 def peers():
@@ -120,8 +139,10 @@ def measure(inputs, coders, runs, scratch):
                 for f in (packed, out):
                     if f.exists():
                         f.unlink()
-                tp, rp = c.pack(src, packed)
-                tu, ru = c.unpack(packed, out)
+                # The warm-up round also takes the peak memory (through GNU
+                # time, which is then not timed).
+                tp, rp = c.pack(src, packed, peak=r == 0)
+                tu, ru = c.unpack(packed, out, peak=r == 0)
                 if not filecmp.cmp(src, out, shallow=False):
                     raise RuntimeError(f"{c.name}: round trip of {src} differs")
                 s = samples[c.name]

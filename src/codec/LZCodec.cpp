@@ -466,6 +466,24 @@ bool TLZCodec::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   while (go && room > 0) {
     std::uint32_t code;
     if (!BitStream.GetCode(code, ReadWidth())) break;
+    // Most items are codes of existing phrases that fit and add a node: the
+    // same steps as DecodeCode's last case, without its tests for the rare
+    // items (control codes, literals, the node not yet built, a full store).
+    if (State == 0 && Resets != 0 && code >= FirstPhraseNode && code < Nodes.NodeCount &&
+        FragLen < MaxFrag && !Nodes.Full()) {
+      std::uint8_t* const out = output + done;
+      const std::int64_t r = Nodes.Unwind(code, out, room);
+      if (r >= 0) {
+        LastChar = out[0];
+        Nodes.AppendNode(out[0], Current);
+        Current = code;
+        FragLen = static_cast<std::uint32_t>(r);
+        pending = 0;
+        done += static_cast<std::uint32_t>(r);
+        room -= static_cast<std::uint32_t>(r);
+        continue;
+      }
+    }
     go = deliver(code);
   }
   consumed = BitStream.BytesUsed();

@@ -10,6 +10,7 @@
 // nodes alike, so they write the same stream.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 
 #include "codec/LZTypes.h"
@@ -69,5 +70,35 @@ struct TDicNodes {
   // root is held in *slot, keeping the tree roughly balanced.
   void InsertNode(std::uint32_t n, std::uint32_t* slot);
 };
+
+// Inline: the unpacker calls both once per code.
+inline std::uint32_t TDicNodes::AppendNode(std::uint8_t c, std::uint32_t prefix) {
+  if (Full()) return NilNode;
+  const std::uint32_t n = NodeCount++;
+  NodePrefix[n] = prefix;
+  NodeChar[n] = c;
+  // The unpacker has no use for links: the higher one keeps the phrase
+  // length, so that Unwind knows where the phrase ends before it walks it.
+  NodeLinks[2 * n + 1] = NodeLinks[2 * std::size_t{prefix} + 1] + 1;
+  return n;
+}
+
+inline std::int64_t TDicNodes::Unwind(std::uint32_t code, std::uint8_t* buffer, std::uint32_t room) {
+  assert(code >= FirstPhraseNode && code < NodeCount);
+  const std::uint32_t length = NodeLinks[2 * std::size_t{code} + 1];
+  if (length > room) return std::int64_t{room} - length;
+  const std::uint8_t* const chars = NodeChar;
+  const std::uint32_t* const prefix = NodePrefix;
+  // The chain comes last character first: write it from the phrase's end.
+  std::uint8_t* p = buffer + length;
+  std::uint32_t n = code;
+  while (p != buffer) {
+    *--p = chars[n];
+    assert(prefix[n] < n);  // prefixes strictly decrease, so the walk ends
+    n = prefix[n];
+  }
+  assert(n == RootNode);
+  return length;
+}
 
 }  // namespace vorka

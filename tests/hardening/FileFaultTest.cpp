@@ -365,9 +365,9 @@ struct CutSetting {
 
 TEST(Truncation, EveryLengthAcrossBufferFills) {
   const CutSetting settings[] = {
-      {"text in 1000-byte buffers", test::TextLike(20000, 33), 1000, 5000, 300, 1},
-      {"noise with dictionary resets", test::RandomBytes(6000, 34), 1000, 500, 500, 1},
-      {"a run whose phrases outgrow the buffer", test::Run(900000, 'a'), 1000, 65536, 65536, 5},
+      {"text in 1000-byte buffers", test::TextLike(8000, 33), 1000, 5000, 300, 1},
+      {"noise with dictionary resets", test::RandomBytes(3000, 34), 1000, 500, 500, 1},
+      {"a run whose phrases outgrow the buffer", test::Run(700000, 'a'), 1000, 65536, 65536, 23},
   };
   for (const CutSetting& s : settings) {
     SCOPED_TRACE(s.What);

@@ -7,6 +7,7 @@
 // 0x65 0x09: byte 0 = 5 | (300 & 31) << 3, byte 1 = 300 >> 5, padded with zeros.
 #pragma once
 
+#include <bit>
 #include <cassert>
 #include <cstdint>
 #include <cstring>
@@ -69,6 +70,16 @@ inline std::uint32_t Load16(const std::uint8_t* p) {
   std::memcpy(&w, p, 2);
   return w;
 }
+inline void Store64(std::uint8_t* p, std::uint64_t v) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, 8);
+}
+inline std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+  return w;
+}
 inline std::uint32_t Load32(const std::uint8_t* p) {
   std::uint32_t w;
   std::memcpy(&w, p, 4);
@@ -109,6 +120,22 @@ inline std::uint32_t LoadLow(const std::uint8_t* p, unsigned count) {
 inline bool TBitBuf::PutCode(std::uint32_t code, std::uint8_t width) {
   assert(width >= 1 && width <= 31);
   assert((static_cast<std::uint64_t>(code) >> width) == 0);
+  if (BytesLeft >= 8 && AccBits <= 32) {
+    assert((Acc >> AccBits) == 0);
+    // Away from the block's end: store all eight bytes of the accumulator at
+    // once (the ones above the complete bytes are zero and are overwritten by
+    // the next code) instead of choosing a store sequence by the byte count.
+    const std::uint64_t v = Acc | static_cast<std::uint64_t>(code) << AccBits;
+    const unsigned total = AccBits + width;
+    const unsigned full = total / 8;
+    bitio::Store64(WriteCursor, v);
+    WriteCursor += full;
+    Cursor += full;
+    BytesLeft -= full;
+    Acc = v >> (8 * full);
+    AccBits = static_cast<std::uint8_t>(total % 8);
+    return true;
+  }
   if (BytesLeft == 0) return false;
   // Only a block shorter than 4 bytes can leave so many bits pending that the
   // code would not fit the accumulator; drain them first.

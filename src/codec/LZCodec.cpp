@@ -295,9 +295,34 @@ bool TLZCodec::EncodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
     if (p < inputLength) {
       // The scan stopped because input[p] does not extend the phrase, so the
       // search at the start of EncodeByte would only repeat that miss.
+      const std::uint8_t c = input[p];
       ++InBytes;
-      PutQueue(EncodeMiss(input[p]));
       ++p;
+      // Most phrases end the plain way: one code at the current width, a new
+      // node, and c starts the next phrase from an existing root child. That
+      // is EncodeMiss's usual path; the queue only takes the code when the
+      // bit buffer refuses it (after output blocks too short to drain it).
+      if ((State & csLiteral) == 0 && Current != RootNode && Current <= Mask && FragLen < MaxFrag &&
+          !Nodes.Full()) {
+        const std::uint32_t next = Nodes.FindChildOf(RootNode, c);
+        if (next != NilNode) {
+          const bool refused = !BitStream.PutCode(Current, Width);
+          if (refused) {
+            QueueValue[0] = Current;
+            QueueWidth[0] = Width;
+            QueueCount = 1;
+            QueueNext = 0;
+          }
+          AddBits(Width);
+          Nodes.AddChild(c, Current);
+          if (++FragLen > LongestNow) LongestNow = FragLen;
+          Current = next;
+          FragLen = 1;
+          if (refused) break;  // nothing may overtake the queued code
+          continue;
+        }
+      }
+      PutQueue(EncodeMiss(c));
     }
   }
   consumed = p;

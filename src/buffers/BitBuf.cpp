@@ -55,6 +55,26 @@ bool TBitBuf::DrainWholeBytes() {
   return AccBits <= 33;
 }
 
+bool TBitBuf::PutCodeNearEnd(std::uint32_t code, std::uint8_t width) {
+  if (BytesLeft == 0) return false;
+  // Only a block shorter than 4 bytes can leave so many bits pending that the
+  // code would not fit the accumulator; drain them first.
+  if (AccBits + width > 64 && !DrainWholeBytes()) return false;
+  assert((Acc >> AccBits) == 0 || AccBits == 64);
+  const std::uint64_t v = Acc | static_cast<std::uint64_t>(code) << AccBits;
+  const unsigned total = AccBits + width;
+  unsigned full = total / 8;
+  if (full > BytesLeft) full = BytesLeft;
+  if (full > 7) full = 7;
+  bitio::StoreLow(WriteCursor, v, full);
+  WriteCursor += full;
+  Cursor += full;
+  BytesLeft -= full;
+  Acc = full == 0 ? v : v >> (8 * full);
+  AccBits = static_cast<std::uint8_t>(total - 8 * full);
+  return true;
+}
+
 bool TBitBuf::FlushBits() {
   if (AccBits == 0) return true;
   if (BytesLeft == 0) return false;

@@ -53,6 +53,8 @@ struct TBitBuf {
 
 private:
   bool DrainWholeBytes();
+  // PutCode within eight bytes of the block's end, or after a short block.
+  bool PutCodeNearEnd(std::uint32_t code, std::uint8_t width);
 };
 
 namespace bitio {
@@ -136,23 +138,7 @@ inline bool TBitBuf::PutCode(std::uint32_t code, std::uint8_t width) {
     AccBits = static_cast<std::uint8_t>(total % 8);
     return true;
   }
-  if (BytesLeft == 0) return false;
-  // Only a block shorter than 4 bytes can leave so many bits pending that the
-  // code would not fit the accumulator; drain them first.
-  if (AccBits + width > 64 && !DrainWholeBytes()) return false;
-  assert((Acc >> AccBits) == 0 || AccBits == 64);
-  const std::uint64_t v = Acc | static_cast<std::uint64_t>(code) << AccBits;
-  const unsigned total = AccBits + width;
-  unsigned full = total / 8;
-  if (full > BytesLeft) full = BytesLeft;
-  if (full > 7) full = 7;
-  bitio::StoreLow(WriteCursor, v, full);
-  WriteCursor += full;
-  Cursor += full;
-  BytesLeft -= full;
-  Acc = full == 0 ? v : v >> (8 * full);
-  AccBits = static_cast<std::uint8_t>(total - 8 * full);
-  return true;
+  return PutCodeNearEnd(code, width);
 }
 
 inline bool TBitBuf::GetCode(std::uint32_t& code, std::uint8_t width) {

@@ -219,7 +219,7 @@ unsigned TLZCodec::EncodeMiss(std::uint8_t c) {
     if (FragLen > LongestNow) LongestNow = FragLen;
   }
   RestartPhrase();
-  n = Nodes.FindChildOf(RootNode, c);
+  n = Nodes.RootChild[c];
   if (n != NilNode) {
     Current = n;
     FragLen = 1;
@@ -304,7 +304,7 @@ bool TLZCodec::EncodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
       // bit buffer refuses it (after output blocks too short to drain it).
       if ((State & csLiteral) == 0 && Current != RootNode && Current <= Mask && FragLen < MaxFrag &&
           !Nodes.Full()) {
-        const std::uint32_t next = Nodes.FindChildOf(RootNode, c);
+        const std::uint32_t next = Nodes.RootChild[c];
         if (next != NilNode) {
           const bool refused = !BitStream.PutCode(Current, Width);
           if (refused) {

@@ -24,6 +24,7 @@ void TDicNodes::InitNodes(std::uint32_t limit) {
     NodeBit[n] = 0;
   }
   NodeRoot[RootNode] = NilNode;
+  std::memset(RootChild, 0, sizeof RootChild);
   // The hash index lives in the link and root arrays, which an unpacker uses
   // for other things; a packer needs it empty. Clearing costs a few percent
   // of an epoch at any dictionary size, since the table grows with it.

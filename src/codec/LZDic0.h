@@ -29,6 +29,10 @@ struct TDicNodes {
   // a hash index (the unpacker never looks phrases up).
   bool Packing{};
   std::uint32_t HashSlots{};  // hash index: 8-byte entries in links + roots
+  // Packing: the one-character phrases by character (0 = none). Every phrase
+  // end looks one up; the root's child tree (or the hash table) holds them
+  // too, but this finds them in one load.
+  std::uint32_t RootChild[256]{};
 
   // True when the packer's child index is the child trees, false for the hash
   // index. The tree operations below work in both builds.

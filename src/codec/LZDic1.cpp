@@ -204,6 +204,7 @@ std::uint32_t TDicNodes::AddChild(std::uint8_t c, std::uint32_t parent) {
   if (n != NilNode) {
     NodeChar[n] = c;
     InsertNode(n, &NodeRoot[parent]);
+    if (parent == RootNode) RootChild[c] = n;
   }
   return n;
 }

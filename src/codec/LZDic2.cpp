@@ -81,6 +81,7 @@ std::uint32_t TDicNodes::AddChild(std::uint8_t c, std::uint32_t parent) {
   }
   const std::uint64_t e = key << kNodeBits | n;
   std::memcpy(NodeLinks + 2 * std::size_t{i}, &e, sizeof e);
+  if (parent == RootNode) RootChild[c] = n;
   return n;
 }
 

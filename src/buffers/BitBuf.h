@@ -150,6 +150,19 @@ inline bool TBitBuf::GetCode(std::uint32_t& code, std::uint8_t width) {
     AccBits = static_cast<std::uint8_t>(AccBits - width);
     return true;
   }
+  if (BytesLeft >= 4) {
+    // Away from the block's end: load four bytes, keep the ones the code needs.
+    const unsigned need = (static_cast<unsigned>(width - AccBits) + 7) / 8;
+    const std::uint64_t fresh = bitio::Load32(Cursor) & ((std::uint64_t{1} << (8 * need)) - 1);
+    const std::uint64_t v = Acc | fresh << AccBits;
+    Cursor += need;
+    BytesLeft -= need;
+    const unsigned total = AccBits + 8 * need;
+    code = static_cast<std::uint32_t>(v & mask);
+    Acc = v >> width;
+    AccBits = static_cast<std::uint8_t>(total - width);
+    return true;
+  }
   if (BytesLeft == 0) return false;
   unsigned need = (static_cast<unsigned>(width - AccBits) + 7) / 8;
   if (need > BytesLeft) need = BytesLeft;

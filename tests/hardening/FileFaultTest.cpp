@@ -404,14 +404,10 @@ TEST(Truncation, EveryLengthAcrossBufferFills) {
   }
 }
 
-// With only the end marker cut short, every code byte is there, so the whole
-// source can be restored before error 25 is given. Fails at present: when the
-// last code bytes have been taken into the decoder and the file is at its end,
-// unpacking stops although the decoder still holds the rest of a phrase that
-// is longer than the output buffer (it is delivered in pieces), and that tail
-// never reaches the output. Enable once the unpacking loop also drains the
-// decoder while bytes are still owed.
-TEST(Truncation, DISABLED_MarkerCutKeepsTheLastPhraseOfAPiecewiseDelivery) {
+// With only the end marker cut short every code byte is there, so the whole
+// source is restored before error 25 is given, here with a last phrase longer
+// than the output buffer, which the decoder delivers in pieces.
+void UnpackWithoutMarkerBytes(std::size_t missing) {
   test::ScratchDir dir;
   const std::string source = test::Run(1500000, 'a');
   Spit(dir / "src", source);
@@ -419,14 +415,26 @@ TEST(Truncation, DISABLED_MarkerCutKeepsTheLastPhraseOfAPiecewiseDelivery) {
   f->PackFile(dir / "src", dir / "good.lz");
   ASSERT_EQ(f->ErrorCode(), 0);
   const std::string good = Slurp(dir / "good.lz");
-  for (std::size_t missing = 1; missing <= 4; ++missing) {
+  Spit(dir / "cut.lz", good.substr(0, good.size() - missing));
+  f->UnpackFile(dir / "cut.lz", dir / "out");
+  EXPECT_EQ(f->ErrorCode(), 25);
+  EXPECT_EQ(Slurp(dir / "out").size(), source.size());
+}
+
+TEST(Truncation, MarkerCutShortKeepsTheLastPhrase) {
+  for (std::size_t missing = 1; missing <= 3; ++missing) {
     SCOPED_TRACE(missing);
-    Spit(dir / "cut.lz", good.substr(0, good.size() - missing));
-    f->UnpackFile(dir / "cut.lz", dir / "out");
-    EXPECT_EQ(f->ErrorCode(), 25);
-    EXPECT_EQ(Slurp(dir / "out").size(), source.size());
+    UnpackWithoutMarkerBytes(missing);
   }
 }
+
+// The same with the whole marker missing, the file ending at its last code
+// byte: fails at present, 954 bytes short. Once the decoder has taken the
+// last bytes of the file, unpacking stops reading (nothing is left in the read
+// buffer and the file is at its end) although bytes are still owed and the
+// decoder still holds the rest of the phrase. Enable once unpacking drains
+// the decoder before it gives up.
+TEST(Truncation, DISABLED_MarkerMissingKeepsTheLastPhrase) { UnpackWithoutMarkerBytes(4); }
 
 }  // namespace
 }  // namespace vorka

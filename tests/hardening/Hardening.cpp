@@ -100,6 +100,8 @@ ProgramRun RunVorka(const std::vector<std::string>& args, std::uint64_t addressS
       r.rlim_cur = static_cast<rlim_t>(addressSpace);
       if (setrlimit(RLIMIT_AS, &r) != 0) _exit(251);
     }
+    // A hang shows as death by SIGALRM instead of stopping the test run.
+    alarm(120);
     execve(argv[0], argv.data(), envp);
     _exit(127);
   }

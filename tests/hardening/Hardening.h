@@ -39,7 +39,8 @@ struct ProgramRun {
 };
 
 // Runs the built program with args and end of input on standard input, in
-// the C.UTF-8 locale, with the given limit (0 = none) and user.
+// the C.UTF-8 locale, with the given limit (0 = none) and user. A run that
+// takes more than two minutes is killed (status 128 + SIGALRM).
 ProgramRun RunVorka(const std::vector<std::string>& args, std::uint64_t addressSpace = 0,
                     bool unprivileged = false);
 

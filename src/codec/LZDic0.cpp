@@ -34,14 +34,4 @@ void TDicNodes::InitNodes(std::uint32_t limit) {
 
 bool TDicNodes::UsesChildTrees() { return !HashIndex; }
 
-std::uint32_t TDicNodes::NewNode() {
-  if (Full()) return NilNode;
-  const std::uint32_t n = NodeCount++;
-  NodeLinks[2 * n] = NilNode;
-  NodeLinks[2 * n + 1] = NilNode;
-  NodeBit[n] = 0;
-  NodeRoot[n] = NilNode;
-  return n;
-}
-
 }  // namespace vorka

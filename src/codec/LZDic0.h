@@ -75,7 +75,18 @@ struct TDicNodes {
   void InsertNode(std::uint32_t n, std::uint32_t* slot);
 };
 
-// Inline: the unpacker calls both once per code.
+// Inline: the packer makes a node per phrase, the unpacker unwinds a code
+// and makes a node per item.
+inline std::uint32_t TDicNodes::NewNode() {
+  if (Full()) return NilNode;
+  const std::uint32_t n = NodeCount++;
+  NodeLinks[2 * n] = NilNode;
+  NodeLinks[2 * n + 1] = NilNode;
+  NodeBit[n] = 0;
+  NodeRoot[n] = NilNode;
+  return n;
+}
+
 inline std::uint32_t TDicNodes::AppendNode(std::uint8_t c, std::uint32_t prefix) {
   if (Full()) return NilNode;
   const std::uint32_t n = NodeCount++;

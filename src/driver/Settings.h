@@ -29,7 +29,7 @@ struct TTestSettings {
   std::string File0 = "test.txt";  // source; reference of the comparison
   std::string File1 = "test._tx";  // packed file
   std::string File2 = "test.!tx";  // restored file
-  std::string WorkFolder;          // prefixed to names without a path; ends in "/"
+  std::string WorkFolder;          // prefixed to names without a path; ends in the delimiter
   std::uint8_t Command = cmdNone;
   std::int32_t BufSize = 100000;
   std::int32_t DicSize = 100000;
@@ -54,8 +54,9 @@ void ParseCommandLine(TTestSettings& settings, const std::vector<std::string>& a
 // Writes the usage text.
 void PrintUsage();
 
-// Prefixes folder (and the system's delimiter, "/", unless it ends in one) to
-// a name that holds no path part; a name with a path part stays as it is.
+// Prefixes folder (and the system's delimiter, "/" or "\", unless it ends in
+// one) to a name that holds no path part; a name with a path part stays as it
+// is.
 void AddWorkFolder(std::string& name, const std::string& folder);
 
 // The folder part of a path: everything up to and including its last

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "lzfile/LZFormat.h"
+#include "platform/Path.h"
 
 namespace vorka {
 
@@ -177,8 +178,7 @@ void TLZFile::WriteHeadFixed() {
 }
 
 void TLZFile::TakeFileName(const std::string& name) {
-  const std::size_t slash = name.find_last_of('/');
-  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t start = platform::NameStart(name);
   std::size_t n = name.size() - start;
   if (n > fmt::MaxNameLen) n = fmt::MaxNameLen;
   FileName[0] = static_cast<std::uint8_t>(n);

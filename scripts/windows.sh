@@ -41,8 +41,9 @@ runwine wineboot --init >/dev/null 2>&1 || true
 step "cross build"
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
   -DVORKA_BUILD_BENCH=OFF >/dev/null
-# The fuzz replay programs are POSIX programs; everything else is built.
-cmake --build build-win -j"$jobs" --target vorka vorka_test_buffers vorka_test_codec vorka_test_lzfile \
+# The fuzz replay programs are POSIX programs; everything else is built,
+# with the sample test.txt beside the program.
+cmake --build build-win -j"$jobs" --target vorka vorka_sample vorka_test_buffers vorka_test_codec vorka_test_lzfile \
   vorka_test_driver vorka_test_win32
 
 step "GoogleTest suites under wine"

@@ -65,7 +65,10 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
                      const std::string& /*locale*/, const std::string& stdinBytes,
                      const std::string& workDir) {
   std::string commandLine = Quote(program);
-  for (const std::string& a : args) commandLine += " " + Quote(a);
+  for (const std::string& a : args) {
+    commandLine.push_back(' ');
+    commandLine += Quote(a);
+  }
 
   Pipe in = MakePipe(true);
   Pipe out = MakePipe(false);

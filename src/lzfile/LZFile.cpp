@@ -394,6 +394,29 @@ void TLZFile::UnpackData() {
   // the information part.
   ReadBuf.Empty();
   while (ReadPacked() > 0 && Info.Left > 0 && NoError()) UnpackBlocks();
+  // The input can run out while the decoder still holds the rest of a phrase
+  // longer than a block, or bits read ahead (a file that ends right after its
+  // code stream): deliver that before the end marker is looked for.
+  while (NoError() && Info.Left > 0 && ReadBuf.IsEmpty() && DrainDecoder()) FlushOutput();
+}
+
+bool TLZFile::DrainDecoder() {
+  const std::uint32_t capacity = WriteBuf.Capacity();
+  const std::uint32_t room =
+      static_cast<std::int64_t>(capacity) < Info.Left ? capacity
+                                                      : static_cast<std::uint32_t>(Info.Left);
+  std::uint32_t consumed = 0;
+  std::uint32_t produced = 0;
+  Codec.DecodeBlock(ReadBuf.CheckedDataPtr(), 0, consumed, WriteBuf.CheckedDataPtr(), room, produced);
+  Info.Left -= static_cast<std::int32_t>(produced);
+  WriteBuf.SetUsed(produced);
+  if (Codec.StreamDamaged()) {
+    // Whatever was decoded before the fault still goes out.
+    FlushOutput();
+    SetError(lzeReadPacked);
+    return false;
+  }
+  return produced > 0;
 }
 
 std::uint32_t TLZFile::ReadPacked() {

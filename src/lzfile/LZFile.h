@@ -128,6 +128,7 @@ struct TLZFile {
   std::uint32_t ReadPacked();
   void UnpackBlocks();
   bool UnpackBlock();
+  bool DrainDecoder();
   void FlushOutput();
   void CheckSuffix();
   void RestoreFileInfo();

@@ -429,12 +429,9 @@ TEST(Truncation, MarkerCutShortKeepsTheLastPhrase) {
 }
 
 // The same with the whole marker missing, the file ending at its last code
-// byte: fails at present, 954 bytes short. Once the decoder has taken the
-// last bytes of the file, unpacking stops reading (nothing is left in the read
-// buffer and the file is at its end) although bytes are still owed and the
-// decoder still holds the rest of the phrase. Enable once unpacking drains
-// the decoder before it gives up.
-TEST(Truncation, DISABLED_MarkerMissingKeepsTheLastPhrase) { UnpackWithoutMarkerBytes(4); }
+// byte: the decoder has taken every byte of the file while it still holds the
+// rest of a phrase longer than the buffer, and unpacking must drain it.
+TEST(Truncation, MarkerMissingKeepsTheLastPhrase) { UnpackWithoutMarkerBytes(4); }
 
 }  // namespace
 }  // namespace vorka

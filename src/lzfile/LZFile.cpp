@@ -400,11 +400,16 @@ void TLZFile::UnpackData() {
   while (NoError() && Info.Left > 0 && ReadBuf.IsEmpty() && DrainDecoder()) FlushOutput();
 }
 
-bool TLZFile::DrainDecoder() {
+// The decoder may produce no more than the write buffer holds and the plain
+// file still owes.
+std::uint32_t TLZFile::OutputRoom() const {
   const std::uint32_t capacity = WriteBuf.Capacity();
-  const std::uint32_t room =
-      static_cast<std::int64_t>(capacity) < Info.Left ? capacity
-                                                      : static_cast<std::uint32_t>(Info.Left);
+  return static_cast<std::int64_t>(capacity) < Info.Left ? capacity
+                                                         : static_cast<std::uint32_t>(Info.Left);
+}
+
+bool TLZFile::DrainDecoder() {
+  const std::uint32_t room = OutputRoom();
   std::uint32_t consumed = 0;
   std::uint32_t produced = 0;
   Codec.DecodeBlock(ReadBuf.CheckedDataPtr(), 0, consumed, WriteBuf.CheckedDataPtr(), room, produced);
@@ -438,10 +443,7 @@ void TLZFile::UnpackBlocks() {
 }
 
 bool TLZFile::UnpackBlock() {
-  const std::uint32_t capacity = WriteBuf.Capacity();
-  const std::uint32_t room =
-      static_cast<std::int64_t>(capacity) < Info.Left ? capacity
-                                                      : static_cast<std::uint32_t>(Info.Left);
+  const std::uint32_t room = OutputRoom();
   std::uint32_t consumed = 0;
   std::uint32_t produced = 0;
   Codec.DecodeBlock(ReadBuf.CheckedDataPtr(), ReadBuf.Used(), consumed,

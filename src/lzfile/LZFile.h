@@ -129,6 +129,7 @@ struct TLZFile {
   void UnpackBlocks();
   bool UnpackBlock();
   bool DrainDecoder();
+  std::uint32_t OutputRoom() const;
   void FlushOutput();
   void CheckSuffix();
   void RestoreFileInfo();

@@ -7,6 +7,7 @@
 #include "codec/LZCodec.h"
 
 #include <cassert>
+#include <cstring>
 #include <new>
 
 namespace vorka {
@@ -45,6 +46,9 @@ bool TLZCodec::AllocateDictionary(std::uint32_t n) {
   Nodes.NodeChar = chars;
   Nodes.NodeBit = bits;
   Nodes.Packing = true;
+  // The unpacker's window is a help, not a need: without it every code is
+  // unwound node by node. Pages a packer never touches cost no memory.
+  Window = new (std::nothrow) std::uint8_t[WindowSize + CopySlack + 1]();
   DicSize = n;
   DicSizeCheck = ~n;
   ResetDictionary();
@@ -56,7 +60,9 @@ void TLZCodec::ReleaseDictionary() {
     delete[] Nodes.NodeLinks;
     delete[] Nodes.NodeChar;
     delete[] Nodes.NodeBit;
+    delete[] Window;
   }
+  Window = nullptr;
   DicSize = 0;
   DicSizeCheck = 0;
   Nodes.NodeLinks = nullptr;
@@ -92,6 +98,7 @@ void TLZCodec::ResetDictionary() {
   LongestNow = 0;
   RestartPhrase();
   State = static_cast<std::uint8_t>(State & ~csLiteral);
+  EpochStart = OutPos;
   ++Resets;
 }
 
@@ -338,6 +345,9 @@ void TLZCodec::StartUnpacking() {
   QueueNext = 0;
   State = 0;
   PieceNode = 0;
+  OutPos = 0;
+  WindowEnd = 0;
+  WindowFill = 0;
   Damaged = false;
   Nodes.Packing = false;
   BitStream.Clear();
@@ -349,6 +359,8 @@ std::int64_t TLZCodec::DecodeCode(std::uint32_t v, std::uint8_t* out, std::uint3
     Damaged = true;
     return 0;
   };
+  // Nodes made here are the previous phrase (just before at) plus one byte.
+  const auto at = static_cast<std::uint32_t>(OutPos);
   if ((State & csLiteral) != 0) {
     // The literal also completes the node that the packer created when the
     // previous phrase ended, unless that phrase was already MaxFrag long.
@@ -357,10 +369,11 @@ std::int64_t TLZCodec::DecodeCode(std::uint32_t v, std::uint8_t* out, std::uint3
     const auto c = static_cast<std::uint8_t>(v);
     out[0] = c;
     State = static_cast<std::uint8_t>(State & ~csLiteral);
-    if (completes) Nodes.AppendNode(c, Current);
-    Current = Nodes.AppendNode(c, RootNode);
+    if (completes) Nodes.AppendNode(c, Current, at - FragLen);
+    Current = Nodes.AppendNode(c, RootNode, at);
     LastChar = c;
     FragLen = 1;
+    ++OutPos;
     return 1;
   }
   if ((State & csWiden) != 0) {
@@ -392,43 +405,50 @@ std::int64_t TLZCodec::DecodeCode(std::uint32_t v, std::uint8_t* out, std::uint3
     // a previous phrase short enough to be extended and a free slot.
     if (Current == RootNode || FragLen >= MaxFrag || Nodes.Full()) return reject();
     if (FragLen >= room) return static_cast<std::int64_t>(room) - (std::int64_t{FragLen} + 1);
-    Nodes.AppendNode(LastChar, Current);
+    Nodes.AppendNode(LastChar, Current, at - FragLen);
     const std::int64_t r = Nodes.Unwind(v, out, room);
     assert(r == std::int64_t{FragLen} + 1);
+    Nodes.PhraseAt(v) = at;
     Current = v;
     ++FragLen;
+    OutPos += static_cast<std::uint64_t>(r);
     return r;
   }
   if (FragLen < MaxFrag && Nodes.Full()) return reject();
   const std::int64_t r = Nodes.Unwind(v, out, room);
   if (r < 0) return r;
   LastChar = out[0];
-  if (FragLen < MaxFrag) Nodes.AppendNode(out[0], Current);
+  if (FragLen < MaxFrag) Nodes.AppendNode(out[0], Current, at - FragLen);
+  Nodes.PhraseAt(v) = at;
   Current = v;
   FragLen = static_cast<std::uint32_t>(r);
+  OutPos += static_cast<std::uint64_t>(r);
   return r;
 }
 
 // Applies the dictionary update of phrase code v as DecodeCode would on
-// delivery, and threads the phrase first-to-last through the link array
-// (unused while unpacking) so that it can be handed out over several calls.
+// delivery, and threads the phrase first-to-last through the nodes' position
+// links so that it can be handed out over several calls; delivery puts the
+// positions back, since every node of the chain is a prefix written at PieceAt.
 void TLZCodec::StartPieces(std::uint32_t v) {
+  const auto at = static_cast<std::uint32_t>(OutPos);
   const bool isNew = v == Nodes.NodeCount;
-  if (isNew) Nodes.AppendNode(LastChar, Current);
+  if (isNew) Nodes.AppendNode(LastChar, Current, at - FragLen);
   std::uint32_t next = NilNode;
   std::uint32_t length = 0;
   for (std::uint32_t n = v; n != RootNode; n = Nodes.NodePrefix[n]) {
     assert(Nodes.NodePrefix[n] < n);
-    Nodes.NodeLinks[2 * n] = next;
+    Nodes.PhraseAt(n) = next;
     next = n;
     ++length;
   }
   PieceNode = next;
+  PieceAt = at;
   if (isNew) {
     ++FragLen;
   } else {
     LastChar = Nodes.NodeChar[next];
-    if (FragLen < MaxFrag) Nodes.AppendNode(LastChar, Current);
+    if (FragLen < MaxFrag) Nodes.AppendNode(LastChar, Current, at - FragLen);
     FragLen = length;
   }
   Current = v;
@@ -439,10 +459,47 @@ std::uint32_t TLZCodec::DeliverPieces(std::uint8_t* out, std::uint32_t room) {
   std::uint32_t k = 0;
   while (n != NilNode && k < room) {
     out[k++] = Nodes.NodeChar[n];
-    n = Nodes.NodeLinks[2 * n];
+    const std::uint32_t next = Nodes.PhraseAt(n);
+    Nodes.PhraseAt(n) = PieceAt;
+    n = next;
   }
   PieceNode = n;
+  OutPos += k;
   return k;
+}
+
+namespace {
+
+// Copies a phrase of length n (1 or more) 16 bytes at a time, writing up to
+// 15 bytes past its end. The source ends at or before dst, so every byte it
+// needs is read before a store can reach it.
+inline void CopyPhrase(std::uint8_t* dst, const std::uint8_t* src, std::uint32_t n) {
+  for (std::uint32_t i = 0; i < n; i += 16) {
+    std::uint8_t chunk[16];
+    std::memcpy(chunk, src + i, 16);
+    std::memcpy(dst + i, chunk, 16);
+  }
+}
+
+}  // namespace
+
+void TLZCodec::KeepInWindow(const std::uint8_t* output, std::uint64_t start, std::uint32_t length) {
+  if (Window == nullptr || length == 0) return;
+  if (WindowEnd != start) WindowFill = 0;
+  const std::uint8_t* from = output;
+  std::uint32_t n = length;
+  std::uint64_t pos = start;
+  if (n > WindowSize) {
+    from += n - WindowSize;
+    pos += n - WindowSize;
+    n = WindowSize;
+  }
+  const auto index = static_cast<std::uint32_t>(pos & (WindowSize - 1));
+  const std::uint32_t first = n < WindowSize - index ? n : WindowSize - index;
+  std::memcpy(Window + index, from, first);
+  std::memcpy(Window, from + first, n - first);
+  WindowEnd = start + length;
+  WindowFill = WindowFill + length < WindowSize ? WindowFill + length : WindowSize;
 }
 
 bool TLZCodec::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
@@ -458,9 +515,17 @@ bool TLZCodec::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   std::uint32_t& pending = QueueValue[0];
   std::uint32_t done = 0;
   std::uint32_t room = outputCapacity;
+  const std::uint64_t callStart = OutPos;
+  // Output of earlier calls that is still in the window, just before this
+  // call's: [callStart - windowBack, callStart).
+  const std::uint32_t windowBack = WindowEnd == callStart ? WindowFill : 0;
+  // Positions are kept modulo 2^32; a distance is exact while the dictionary
+  // has produced less than 2^31 bytes since its reset.
+  const bool useWindow = Window != nullptr && callStart + outputCapacity - EpochStart < (std::uint64_t{1} << 31);
 
   // Delivers item v; false when the call must stop (held back or damaged).
   auto deliver = [&](std::uint32_t v) -> bool {
+    OutPos = callStart + done;
     const std::int64_t r = DecodeCode(v, output + done, room);
     if (Damaged) return false;
     if (r >= 0) {
@@ -490,17 +555,125 @@ bool TLZCodec::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   bool go = room > 0 && (pending == 0 || deliver(pending));
   while (go && room > 0) {
     std::uint32_t code;
-    if (!BitStream.GetCode(code, ReadWidth())) break;
+    bool haveCode = false;
+    if (State == 0 && Resets != 0 && useWindow) {
+      // The common case in one tight loop over locals: a code of an existing
+      // phrase that is still in this call's output or in the window, copied
+      // from there, and the node it completes. Stores to the output may alias
+      // any member, so nothing here lives in one. It leaves with the code
+      // taken when the code needs anything else.
+      std::uint64_t acc = BitStream.Acc;
+      unsigned bits = BitStream.AccBits;
+      const std::uint8_t* cursor = BitStream.Cursor;
+      std::uint32_t left = BitStream.BytesLeft;
+      const unsigned width = Width;
+      const std::uint32_t mask = Mask;
+      const std::uint32_t limit = Nodes.NodeLimit;
+      const std::uint32_t maxFrag = MaxFrag;
+      std::uint32_t* const links = Nodes.NodeLinks;
+      std::uint32_t* const prefix = Nodes.NodePrefix;
+      std::uint8_t* const chars = Nodes.NodeChar;
+      const std::uint8_t* const window = Window;
+      std::uint32_t count = Nodes.NodeCount;
+      std::uint32_t current = Current;
+      std::uint32_t fragLen = FragLen;
+      std::uint8_t last = LastChar;
+      auto at = static_cast<std::uint32_t>(callStart + done);
+      for (;;) {
+        if (bits < width) {
+          if (left < 8) break;
+          // Whole bytes up to 56 or more bits; the bits above them are the
+          // stream's next ones as well, so OR-ing them in again is harmless.
+          acc |= bitio::Load64(cursor) << bits;
+          const unsigned k = (63 - bits) >> 3;
+          cursor += k;
+          left -= k;
+          bits += 8 * k;
+        }
+        code = static_cast<std::uint32_t>(acc) & mask;
+        acc >>= width;
+        bits -= width;
+        haveCode = true;
+        if (code < FirstPhraseNode || code >= count || fragLen >= maxFrag || count >= limit) break;
+        assert(links[2 * std::size_t{current} + 1] == fragLen);
+        const std::uint32_t length = links[2 * std::size_t{code} + 1];
+        const std::uint32_t was = links[2 * std::size_t{code}];
+        const std::uint32_t back = at - was;
+        const std::uint8_t* from;
+        if (back <= done) {
+          from = output + (done - back);
+        } else if (back - done <= windowBack && back - done >= length &&
+                   (was & (WindowSize - 1)) + length <= WindowSize) {
+          from = window + (was & (WindowSize - 1));
+        } else {
+          break;
+        }
+        if (room <= CopySlack || room - CopySlack < length) break;
+        const std::uint8_t first = *from;
+        CopyPhrase(output + done, from, length);
+        const std::uint32_t n = count++;
+        prefix[n] = current;
+        chars[n] = first;
+        links[2 * std::size_t{n}] = at - fragLen;
+        links[2 * std::size_t{n} + 1] = fragLen + 1;
+        links[2 * std::size_t{code}] = at;
+        current = code;
+        fragLen = length;
+        last = first;
+        done += length;
+        room -= length;
+        at += length;
+        haveCode = false;
+      }
+      // Hand back the whole bytes read ahead, so that the accumulator holds
+      // what a code-by-code reader would: consumed counts stay exact.
+      unsigned back = bits >> 3;
+      const auto readHere = static_cast<std::uint32_t>(cursor - BitStream.Block);
+      if (back > readHere) back = readHere;
+      cursor -= back;
+      left += back;
+      bits -= 8 * back;
+      acc &= (std::uint64_t{1} << bits) - 1;
+      BitStream.Acc = acc;
+      BitStream.AccBits = static_cast<std::uint8_t>(bits);
+      BitStream.Cursor = cursor;
+      BitStream.BytesLeft = left;
+      Nodes.NodeCount = count;
+      Current = current;
+      FragLen = fragLen;
+      LastChar = last;
+    }
+    if (!haveCode && !BitStream.GetCode(code, ReadWidth())) break;
     // Most items are codes of existing phrases that fit and add a node: the
     // same steps as DecodeCode's last case, without its tests for the rare
     // items (control codes, literals, the node not yet built, a full store).
     if (State == 0 && Resets != 0 && code >= FirstPhraseNode && code < Nodes.NodeCount &&
         FragLen < MaxFrag && !Nodes.Full()) {
       std::uint8_t* const out = output + done;
-      const std::int64_t r = Nodes.Unwind(code, out, room);
+      const auto at = static_cast<std::uint32_t>(callStart + done);
+      const std::uint32_t length = Nodes.PhraseLength(code);
+      const std::uint8_t* from = nullptr;
+      if (useWindow && room > CopySlack && room - CopySlack >= length) {
+        const std::uint32_t back = at - Nodes.PhraseAt(code);
+        assert(back >= length);
+        if (back <= done) {
+          from = out - back;
+        } else if (back - done <= windowBack && back - done >= length) {
+          const auto index = static_cast<std::uint32_t>((callStart - (back - done)) & (WindowSize - 1));
+          if (index + length <= WindowSize) from = Window + index;
+        }
+      }
+      std::int64_t r;
+      if (from != nullptr) {
+        CopyPhrase(out, from, length);
+        r = length;
+      } else {
+        r = Nodes.Unwind(code, out, room);
+      }
       if (r >= 0) {
         LastChar = out[0];
-        Nodes.AppendNode(out[0], Current);
+        Nodes.AppendNode(out[0], Current, at - FragLen);
+        Nodes.PhraseAt(code) = at;
         Current = code;
         FragLen = static_cast<std::uint32_t>(r);
         pending = 0;
@@ -511,6 +684,8 @@ bool TLZCodec::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
     }
     go = deliver(code);
   }
+  OutPos = callStart + done;
+  KeepInWindow(output, callStart, done);
   consumed = BitStream.BytesUsed();
   produced = done;
   return !Damaged;

@@ -41,9 +41,23 @@ struct TLZCodec {
   std::uint8_t QueueNext{};
   TBitBuf BitStream{};
   // Unpacking: next node of a phrase that is being delivered in pieces because
-  // it is longer than a whole output block (0 = none).
+  // it is longer than a whole output block (0 = none), and where it starts.
   std::uint32_t PieceNode{};
+  std::uint32_t PieceAt{};
   bool Damaged{};
+  // Unpacking: output position of the next byte, and where the dictionary
+  // was last reset. Window keeps the last WindowSize bytes of earlier calls'
+  // output (those before WindowEnd, WindowFill of them), so that most codes
+  // are copied from where their phrase was last written instead of being
+  // unwound node by node.
+  std::uint64_t OutPos{};
+  std::uint64_t EpochStart{};
+  std::uint64_t WindowEnd{};
+  std::uint32_t WindowFill{};
+  std::uint8_t* Window{};
+  static constexpr std::uint32_t WindowSize = std::uint32_t{1} << 18;
+  // Copies move 16 bytes at a time and may write this far past a phrase.
+  static constexpr std::uint32_t CopySlack = 15;
 
   // Allocates the dictionary (size clamped to 500..268435326) and prepares for
   // packing; false when the size is 0 or memory is short (then no storage).
@@ -103,6 +117,7 @@ private:
   bool PutQueue(unsigned count);
   std::uint32_t DeliverPieces(std::uint8_t* out, std::uint32_t room);
   void StartPieces(std::uint32_t v);
+  void KeepInWindow(const std::uint8_t* output, std::uint64_t start, std::uint32_t length);
 };
 
 }  // namespace vorka

@@ -1,7 +1,8 @@
 // Dictionary node store: parallel arrays indexed by node number. A node is its
 // prefix's phrase followed by one character. While packing, the children of a
 // node form a binary search tree on the character (root in NodeRoot, links in
-// NodeLinks); while unpacking the same 4-byte array holds each node's prefix.
+// NodeLinks); while unpacking the same 4-byte array holds each node's prefix
+// and the links hold where and how long its phrase is in the output.
 //
 // The child index used by the encoder is the trio ScanPhrase / FindChildOf /
 // AddChild, chosen when the library is built: the child trees (the default),
@@ -61,8 +62,12 @@ struct TDicNodes {
   std::uint32_t NewNode();
   // Packing: new child of parent with character c, linked into parent's tree.
   std::uint32_t AddChild(std::uint8_t c, std::uint32_t parent);
-  // Unpacking: new node prefix + c, no tree; NilNode when full.
-  std::uint32_t AppendNode(std::uint8_t c, std::uint32_t prefix);
+  // Unpacking: new node prefix + c, no tree, whose phrase was written at
+  // output position at (counted modulo 2^32); NilNode when full.
+  std::uint32_t AppendNode(std::uint8_t c, std::uint32_t prefix, std::uint32_t at = 0);
+  // Unpacking: where the phrase of node n was last written, and its length.
+  std::uint32_t& PhraseAt(std::uint32_t n) { return NodeLinks[2 * std::size_t{n}]; }
+  std::uint32_t PhraseLength(std::uint32_t n) const { return NodeLinks[2 * std::size_t{n} + 1]; }
 
   // Unpacking: writes the phrase of node code (>= 3, made by AppendNode, which
   // records its length) into buffer[0..L-1] when its length L
@@ -87,13 +92,15 @@ inline std::uint32_t TDicNodes::NewNode() {
   return n;
 }
 
-inline std::uint32_t TDicNodes::AppendNode(std::uint8_t c, std::uint32_t prefix) {
+inline std::uint32_t TDicNodes::AppendNode(std::uint8_t c, std::uint32_t prefix, std::uint32_t at) {
   if (Full()) return NilNode;
   const std::uint32_t n = NodeCount++;
   NodePrefix[n] = prefix;
   NodeChar[n] = c;
-  // The unpacker has no use for links: the higher one keeps the phrase
-  // length, so that Unwind knows where the phrase ends before it walks it.
+  // The unpacker has no use for links: they keep where the phrase was last
+  // written and its length, so that a code can be copied from recent output
+  // (or, failing that, unwound knowing where the phrase ends).
+  NodeLinks[2 * n] = at;
   NodeLinks[2 * n + 1] = NodeLinks[2 * std::size_t{prefix} + 1] + 1;
   return n;
 }

@@ -48,7 +48,8 @@ bool TLZCodec::AllocateDictionary(std::uint32_t n) {
   Nodes.Packing = true;
   // The unpacker's window is a help, not a need: without it every code is
   // unwound node by node. Pages a packer never touches cost no memory.
-  Window = new (std::nothrow) std::uint8_t[WindowSize + CopySlack + 1]();
+  Window = new (std::nothrow) std::uint8_t[WindowSize + CopySlack + 1];
+  if (Window != nullptr) std::memset(Window + WindowSize, 0, CopySlack + 1);
   DicSize = n;
   DicSizeCheck = ~n;
   ResetDictionary();
@@ -474,14 +475,114 @@ namespace {
 // 15 bytes past its end. The source ends at or before dst, so every byte it
 // needs is read before a store can reach it.
 inline void CopyPhrase(std::uint8_t* dst, const std::uint8_t* src, std::uint32_t n) {
-  for (std::uint32_t i = 0; i < n; i += 16) {
+  std::uint32_t i = 0;
+  do {
     std::uint8_t chunk[16];
     std::memcpy(chunk, src + i, 16);
     std::memcpy(dst + i, chunk, 16);
-  }
+    i += 16;
+  } while (i < n);
 }
 
 }  // namespace
+
+// The common case in one tight loop over locals: a code of an existing
+// phrase that is still in this call's output or in the window, copied from
+// there, and the node it completes. Stores to the output may alias any
+// member, so nothing here lives in one. True when it stops with a code taken
+// that needs anything else; false when the input ran short first.
+bool TLZCodec::CopyCodes(std::uint8_t* output, std::uint32_t& doneRef, std::uint32_t& roomRef,
+                         std::uint32_t windowBack, std::uint32_t callStart, std::uint32_t& codeOut) {
+  if (roomRef <= CopySlack) return false;
+  bool haveCode = false;
+  std::uint8_t* dst = output + doneRef;
+  // A phrase fits when it ends at or before here (the slack stays free).
+  const std::uint8_t* const fitEnd = dst + (roomRef - CopySlack);
+  std::uint64_t acc = BitStream.Acc;
+  unsigned bits = BitStream.AccBits;
+  const std::uint8_t* cursor = BitStream.Cursor;
+  const std::uint8_t* const cursorEnd = cursor + BitStream.BytesLeft;
+  const unsigned width = Width;
+  const std::uint32_t mask = Mask;
+  const std::uint32_t limit = Nodes.NodeLimit;
+  const std::uint32_t maxFrag = MaxFrag;
+  std::uint32_t* const links = Nodes.NodeLinks;
+  std::uint32_t* const prefix = Nodes.NodePrefix;
+  std::uint8_t* const chars = Nodes.NodeChar;
+  const std::uint8_t* const window = Window;
+  const std::uint32_t startCount = Nodes.NodeCount;
+  std::uint32_t count = startCount;
+  std::uint32_t current = Current;
+  std::uint32_t fragLen = FragLen;
+  std::uint32_t code = 0;
+  std::uint32_t at = callStart + doneRef;
+  for (;;) {
+    if (bits < width) {
+      if (cursorEnd - cursor < 8) break;
+      // Whole bytes up to 56 or more bits; the bits above them are the
+      // stream's next ones as well, so OR-ing them in again is harmless.
+      acc |= bitio::Load64(cursor) << bits;
+      const unsigned k = (63 - bits) >> 3;
+      cursor += k;
+      bits += 8 * k;
+    }
+    code = static_cast<std::uint32_t>(acc) & mask;
+    acc >>= width;
+    bits -= width;
+    haveCode = true;
+    // One unsigned compare for both ends: control codes and unbuilt nodes.
+    if (code - FirstPhraseNode >= count - FirstPhraseNode || fragLen >= maxFrag || count >= limit) break;
+    assert(links[2 * std::size_t{current} + 1] == fragLen);
+    const std::uint32_t length = links[2 * std::size_t{code} + 1];
+    const std::uint32_t was = links[2 * std::size_t{code}];
+    const std::uint32_t back = at - was;
+    const std::uint8_t* from;
+    const auto done = static_cast<std::uint32_t>(dst - output);
+    if (back <= done) {
+      from = dst - back;
+    } else if (back - done <= windowBack && back - done >= length &&
+               (was & (WindowSize - 1)) + length <= WindowSize) {
+      from = window + (was & (WindowSize - 1));
+    } else {
+      break;
+    }
+    if (length > static_cast<std::uint32_t>(fitEnd - dst)) break;
+    const std::uint8_t first = *from;
+    CopyPhrase(dst, from, length);
+    const std::uint32_t n = count++;
+    prefix[n] = current;
+    chars[n] = first;
+    links[2 * std::size_t{n}] = at - fragLen;
+    links[2 * std::size_t{n} + 1] = fragLen + 1;
+    links[2 * std::size_t{code}] = at;
+    current = code;
+    fragLen = length;
+    dst += length;
+    at += length;
+    haveCode = false;
+  }
+  // Hand back the whole bytes read ahead, so that the accumulator holds
+  // what a code-by-code reader would: consumed counts stay exact.
+  unsigned back = bits >> 3;
+  const auto readHere = static_cast<std::uint32_t>(cursor - BitStream.Block);
+  if (back > readHere) back = readHere;
+  cursor -= back;
+  bits -= 8 * back;
+  acc &= (std::uint64_t{1} << bits) - 1;
+  BitStream.Acc = acc;
+  BitStream.AccBits = static_cast<std::uint8_t>(bits);
+  BitStream.Cursor = cursor;
+  BitStream.BytesLeft = static_cast<std::uint32_t>(cursorEnd - cursor);
+  const auto made = static_cast<std::uint32_t>(dst - (output + doneRef));
+  doneRef += made;
+  roomRef -= made;
+  if (count != startCount) LastChar = chars[count - 1];
+  Nodes.NodeCount = count;
+  Current = current;
+  FragLen = fragLen;
+  codeOut = code;
+  return haveCode;
+}
 
 void TLZCodec::KeepInWindow(const std::uint8_t* output, std::uint64_t start, std::uint32_t length) {
   if (Window == nullptr || length == 0) return;
@@ -556,93 +657,8 @@ bool TLZCodec::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   while (go && room > 0) {
     std::uint32_t code;
     bool haveCode = false;
-    if (State == 0 && Resets != 0 && useWindow) {
-      // The common case in one tight loop over locals: a code of an existing
-      // phrase that is still in this call's output or in the window, copied
-      // from there, and the node it completes. Stores to the output may alias
-      // any member, so nothing here lives in one. It leaves with the code
-      // taken when the code needs anything else.
-      std::uint64_t acc = BitStream.Acc;
-      unsigned bits = BitStream.AccBits;
-      const std::uint8_t* cursor = BitStream.Cursor;
-      std::uint32_t left = BitStream.BytesLeft;
-      const unsigned width = Width;
-      const std::uint32_t mask = Mask;
-      const std::uint32_t limit = Nodes.NodeLimit;
-      const std::uint32_t maxFrag = MaxFrag;
-      std::uint32_t* const links = Nodes.NodeLinks;
-      std::uint32_t* const prefix = Nodes.NodePrefix;
-      std::uint8_t* const chars = Nodes.NodeChar;
-      const std::uint8_t* const window = Window;
-      std::uint32_t count = Nodes.NodeCount;
-      std::uint32_t current = Current;
-      std::uint32_t fragLen = FragLen;
-      std::uint8_t last = LastChar;
-      auto at = static_cast<std::uint32_t>(callStart + done);
-      for (;;) {
-        if (bits < width) {
-          if (left < 8) break;
-          // Whole bytes up to 56 or more bits; the bits above them are the
-          // stream's next ones as well, so OR-ing them in again is harmless.
-          acc |= bitio::Load64(cursor) << bits;
-          const unsigned k = (63 - bits) >> 3;
-          cursor += k;
-          left -= k;
-          bits += 8 * k;
-        }
-        code = static_cast<std::uint32_t>(acc) & mask;
-        acc >>= width;
-        bits -= width;
-        haveCode = true;
-        if (code < FirstPhraseNode || code >= count || fragLen >= maxFrag || count >= limit) break;
-        assert(links[2 * std::size_t{current} + 1] == fragLen);
-        const std::uint32_t length = links[2 * std::size_t{code} + 1];
-        const std::uint32_t was = links[2 * std::size_t{code}];
-        const std::uint32_t back = at - was;
-        const std::uint8_t* from;
-        if (back <= done) {
-          from = output + (done - back);
-        } else if (back - done <= windowBack && back - done >= length &&
-                   (was & (WindowSize - 1)) + length <= WindowSize) {
-          from = window + (was & (WindowSize - 1));
-        } else {
-          break;
-        }
-        if (room <= CopySlack || room - CopySlack < length) break;
-        const std::uint8_t first = *from;
-        CopyPhrase(output + done, from, length);
-        const std::uint32_t n = count++;
-        prefix[n] = current;
-        chars[n] = first;
-        links[2 * std::size_t{n}] = at - fragLen;
-        links[2 * std::size_t{n} + 1] = fragLen + 1;
-        links[2 * std::size_t{code}] = at;
-        current = code;
-        fragLen = length;
-        last = first;
-        done += length;
-        room -= length;
-        at += length;
-        haveCode = false;
-      }
-      // Hand back the whole bytes read ahead, so that the accumulator holds
-      // what a code-by-code reader would: consumed counts stay exact.
-      unsigned back = bits >> 3;
-      const auto readHere = static_cast<std::uint32_t>(cursor - BitStream.Block);
-      if (back > readHere) back = readHere;
-      cursor -= back;
-      left += back;
-      bits -= 8 * back;
-      acc &= (std::uint64_t{1} << bits) - 1;
-      BitStream.Acc = acc;
-      BitStream.AccBits = static_cast<std::uint8_t>(bits);
-      BitStream.Cursor = cursor;
-      BitStream.BytesLeft = left;
-      Nodes.NodeCount = count;
-      Current = current;
-      FragLen = fragLen;
-      LastChar = last;
-    }
+    if (State == 0 && Resets != 0 && useWindow)
+      haveCode = CopyCodes(output, done, room, windowBack, static_cast<std::uint32_t>(callStart), code);
     if (!haveCode && !BitStream.GetCode(code, ReadWidth())) break;
     // Most items are codes of existing phrases that fit and add a node: the
     // same steps as DecodeCode's last case, without its tests for the rare

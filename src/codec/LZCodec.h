@@ -117,6 +117,8 @@ private:
   bool PutQueue(unsigned count);
   std::uint32_t DeliverPieces(std::uint8_t* out, std::uint32_t room);
   void StartPieces(std::uint32_t v);
+  bool CopyCodes(std::uint8_t* output, std::uint32_t& doneRef, std::uint32_t& roomRef, std::uint32_t windowBack,
+                 std::uint32_t callStart, std::uint32_t& codeOut);
   void KeepInWindow(const std::uint8_t* output, std::uint64_t start, std::uint32_t length);
 };
 

@@ -31,7 +31,11 @@ set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_DESCRIPTION "The compressed-file object and the block codec of vorka as a static C++20
 library, with headers and a CMake package (find_package(vorka), vorka::lz).")
 find_program(VORKA_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(VORKA_DPKG_SHLIBDEPS)
+if(VORKA_STATIC_PROGRAM AND NOT WIN32)
+  # A static program has no shared libraries to find, but its console
+  # conversion loads the iconv modules of the C library it was built with.
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libc6 (>= 2.36)")
+elseif(VORKA_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libc6 (>= 2.34)")

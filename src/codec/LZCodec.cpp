@@ -493,7 +493,7 @@ inline void CopyPhrase(std::uint8_t* dst, const std::uint8_t* src, std::uint32_t
 // that needs anything else; false when the input ran short first.
 bool TLZCodec::CopyCodes(std::uint8_t* output, std::uint32_t& doneRef, std::uint32_t& roomRef,
                          std::uint32_t windowBack, std::uint32_t callStart, std::uint32_t& codeOut) {
-  if (roomRef <= CopySlack) return false;
+  if (roomRef <= CopySlack || FragLen >= MaxFrag || Nodes.Full()) return false;
   bool haveCode = false;
   std::uint8_t* dst = output + doneRef;
   // A phrase fits when it ends at or before here (the slack stays free).
@@ -531,7 +531,7 @@ bool TLZCodec::CopyCodes(std::uint8_t* output, std::uint32_t& doneRef, std::uint
     bits -= width;
     haveCode = true;
     // One unsigned compare for both ends: control codes and unbuilt nodes.
-    if (code - FirstPhraseNode >= count - FirstPhraseNode || fragLen >= maxFrag || count >= limit) break;
+    if (code - FirstPhraseNode >= count - FirstPhraseNode) break;
     assert(links[2 * std::size_t{current} + 1] == fragLen);
     const std::uint32_t length = links[2 * std::size_t{code} + 1];
     const std::uint32_t was = links[2 * std::size_t{code}];
@@ -560,6 +560,9 @@ bool TLZCodec::CopyCodes(std::uint8_t* output, std::uint32_t& doneRef, std::uint
     dst += length;
     at += length;
     haveCode = false;
+    // A phrase of MaxFrag makes no node, nor does a full store: those
+    // cases are the general path's.
+    if ((length >= maxFrag) | (count >= limit)) break;
   }
   // Hand back the whole bytes read ahead, so that the accumulator holds
   // what a code-by-code reader would: consumed counts stay exact.

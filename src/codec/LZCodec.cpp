@@ -474,14 +474,16 @@ namespace {
 // Copies a phrase of length n (1 or more) 16 bytes at a time, writing up to
 // 15 bytes past its end. The source ends at or before dst, so every byte it
 // needs is read before a store can reach it.
+inline void Move16(std::uint8_t* dst, const std::uint8_t* src) {
+  std::uint8_t chunk[16];
+  std::memcpy(chunk, src, 16);
+  std::memcpy(dst, chunk, 16);
+}
 inline void CopyPhrase(std::uint8_t* dst, const std::uint8_t* src, std::uint32_t n) {
-  std::uint32_t i = 0;
-  do {
-    std::uint8_t chunk[16];
-    std::memcpy(chunk, src + i, 16);
-    std::memcpy(dst + i, chunk, 16);
-    i += 16;
-  } while (i < n);
+  Move16(dst, src);
+  if (n > 16) [[unlikely]] {
+    for (std::uint32_t i = 16; i < n; i += 16) Move16(dst + i, src + i);
+  }
 }
 
 }  // namespace

@@ -551,7 +551,12 @@ bool TLZCodec::CopyCodes(std::uint8_t* output, std::uint32_t& doneRef, std::uint
     if (length > static_cast<std::uint32_t>(fitEnd - dst)) break;
     const std::uint8_t first = *from;
     CopyPhrase(dst, from, length);
-    const std::uint32_t n = count++;
+    std::uint32_t n = count++;
+#if defined(__GNUC__)
+    // Keeps the compiler from turning the three node addresses into pointers
+    // of their own that it then has no registers for (-7 % instructions).
+    __asm__("" : "+r"(n));
+#endif
     prefix[n] = current;
     chars[n] = first;
     links[2 * std::size_t{n}] = at - fragLen;

@@ -1,12 +1,24 @@
 // The hash child index: one open-addressing table on (parent, character) in
-// place of the child trees, for builds that put packing speed first. A lookup
-// is one probe of a table whose entries carry their key, so most bytes cost a
-// single cache miss instead of a chain of tree steps.
+// place of the child trees, for builds that put packing speed first.
 //
 // The table lives in the link and root arrays (12 bytes a node, 8-byte
 // entries: 1.5 entries a node, so it is at most two thirds full). Entry
 // layout: key = parent << 8 | character in the high 36 bits, node in the low
-// 28; 0 is an empty entry, as no key is 0 (parents are 2 or more).
+// 28; 0 is an empty entry, as no key is 0 (parents are 3 or more). The
+// one-character phrases are left to RootChild and kept out of the table.
+//
+// Where an entry goes is decided by a hash of its phrase's characters, not
+// by the parent's number: the home of the next byte's entry is known before
+// this byte's entry has been read, so a scan issues its loads back to back
+// instead of waiting for each in turn. Entries still carry the exact key, so
+// two phrases with one hash merely share a probe run.
+//
+// An insertion needs the parent's phrase hash, and a node number alone does
+// not give it. The last three entries of the storage hold a note instead: the
+// node where the last scan or insertion stopped, its hash, and the free entry
+// where the scan's final miss would be inserted. The packer nearly always
+// goes on from that node; any other node's hash is rebuilt by walking its
+// path up through the table, one pass over the table per character.
 #if defined(VORKA_CHILD_INDEX_HASH) && VORKA_CHILD_INDEX_HASH
 
 #include <cassert>
@@ -20,13 +32,20 @@ namespace {
 constexpr unsigned kNodeBits = 28;
 constexpr std::uint64_t kNodeMask = (std::uint64_t{1} << kNodeBits) - 1;
 
+// Phrase hash: hash(s + c) = (hash(s) + c) * kMix, all mod 2^64. The home is
+// taken from the high bits, which every character reaches through the
+// multiply. Being a polynomial, it can also be summed from the end of a
+// phrase towards its start (PathHash).
+constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15u;
+constexpr std::uint64_t kEmptyHash = 0x243F6A8885A308D3u;
+std::uint64_t Extend(std::uint64_t h, std::uint32_t c) { return (h + c) * kMix; }
+
 std::uint64_t Key(std::uint32_t parent, std::uint32_t c) { return std::uint64_t{parent} << 8 | c; }
 
-// First entry to probe for key: the high half of a multiplicative hash,
-// scaled to the table by a multiply rather than a division.
-std::uint32_t Home(std::uint64_t key, std::uint32_t slots) {
-  const auto h = static_cast<std::uint32_t>((key * 0x9E3779B97F4A7C15u) >> 32);
-  return static_cast<std::uint32_t>((std::uint64_t{h} * slots) >> 32);
+// First entry to probe: the high half of the hash scaled to the table by a
+// multiply rather than a division.
+std::uint32_t Home(std::uint64_t h, std::uint32_t slots) {
+  return static_cast<std::uint32_t>(((h >> 32) * slots) >> 32);
 }
 
 std::uint64_t Entry(const std::uint32_t* table, std::uint32_t i) {
@@ -35,13 +54,75 @@ std::uint64_t Entry(const std::uint32_t* table, std::uint32_t i) {
   return e;
 }
 
-// The node of key, or NilNode once an empty entry ends the probe run.
-std::uint32_t Probe(const std::uint32_t* table, std::uint32_t slots, std::uint64_t key) {
-  std::uint32_t i = Home(key, slots);
+void SetEntry(std::uint32_t* table, std::uint32_t i, std::uint64_t e) {
+  std::memcpy(table + 2 * std::size_t{i}, &e, sizeof e);
+}
+
+// The note after the table. All zero (as left by InitNodes) names no node.
+struct TNote {
+  std::uint64_t Hash;
+  std::uint32_t Node;
+  std::uint32_t MissChar;  // 0x100 | the character that missed, or 0
+  std::uint32_t MissSlot;  // free entry that ended the probe for MissChar
+  std::uint32_t Unused;
+};
+constexpr std::uint32_t kNoteSlots = sizeof(TNote) / 8;
+static_assert(sizeof(TNote) % 8 == 0);
+
+std::uint32_t TableSlots(const TDicNodes& d) { return d.HashSlots - kNoteSlots; }
+
+TNote ReadNote(const TDicNodes& d) {
+  TNote note;
+  std::memcpy(&note, d.NodeLinks + 2 * std::size_t{TableSlots(d)}, sizeof note);
+  return note;
+}
+
+void WriteNote(TDicNodes& d, const TNote& note) {
+  std::memcpy(d.NodeLinks + 2 * std::size_t{TableSlots(d)}, &note, sizeof note);
+}
+
+// Hash of the phrase of a node that the note does not name: the characters
+// are summed from the node up to a one-character phrase, each parent found by
+// a pass over the table. Slow, and only reached when the index is used in an
+// order the packer does not use.
+std::uint64_t PathHash(const TDicNodes& d, std::uint32_t node) {
+  std::uint64_t sum = 0;
+  std::uint64_t power = 1;  // kMix to the number of characters summed so far
+  const std::uint32_t slots = TableSlots(d);
+  for (;;) {
+    const std::uint8_t c = d.NodeChar[node];
+    power *= kMix;
+    sum += c * power;
+    if (d.RootChild[c] == node) return sum + kEmptyHash * power;
+    std::uint32_t i = 0;
+    while (i < slots && (Entry(d.NodeLinks, i) & kNodeMask) != node) ++i;
+    assert(i < slots);
+    node = static_cast<std::uint32_t>(Entry(d.NodeLinks, i) >> (kNodeBits + 8));
+  }
+}
+
+std::uint64_t HashOf(const TDicNodes& d, std::uint32_t node) {
+  if (node == RootNode) return kEmptyHash;
+  const std::uint8_t c = d.NodeChar[node];
+  if (d.RootChild[c] == node) return Extend(kEmptyHash, c);
+  const TNote note = ReadNote(d);
+  if (note.Node == node) return note.Hash;
+  return PathHash(d, node);
+}
+
+// Probes for (parent, c), whose child would have hash h: the child, or NilNode
+// with the free entry that ended the probe in free.
+std::uint32_t Probe(const std::uint32_t* table, std::uint32_t slots, std::uint32_t parent,
+                    std::uint32_t c, std::uint64_t h, std::uint32_t& free) {
+  const std::uint64_t key = Key(parent, c);
+  std::uint32_t i = Home(h, slots);
   for (;;) {
     const std::uint64_t e = Entry(table, i);
     if ((e >> kNodeBits) == key) return static_cast<std::uint32_t>(e & kNodeMask);
-    if (e == 0) return NilNode;
+    if (e == 0) {
+      free = i;
+      return NilNode;
+    }
     if (++i == slots) i = 0;
   }
 }
@@ -50,22 +131,53 @@ std::uint32_t Probe(const std::uint32_t* table, std::uint32_t slots, std::uint64
 
 std::uint32_t TDicNodes::ScanPhrase(const std::uint8_t* bytes, std::uint32_t length,
                                     std::uint32_t& current) {
-  const std::uint32_t* const table = NodeLinks;
-  const std::uint32_t slots = HashSlots;
+  if (length == 0) return 0;
   std::uint32_t node = current;
   std::uint32_t taken = 0;
+  if (node == RootNode) {
+    node = RootChild[bytes[0]];
+    if (node == NilNode) return 0;
+    taken = 1;
+  }
+  std::uint64_t h = taken != 0 ? Extend(kEmptyHash, bytes[0]) : HashOf(*this, node);
+  const std::uint32_t* const table = NodeLinks;
+  const std::uint32_t slots = TableSlots(*this);
+  TNote note{};
   while (taken < length) {
-    const std::uint32_t n = Probe(table, slots, Key(node, bytes[taken]));
-    if (n == NilNode) break;
+    const std::uint32_t c = bytes[taken];
+    const std::uint64_t child = Extend(h, c);
+    const std::uint32_t n = Probe(table, slots, node, c, child, note.MissSlot);
+    if (n == NilNode) {
+      note.MissChar = 0x100 | c;
+      break;
+    }
     node = n;
+    h = child;
     ++taken;
   }
   current = node;
+  note.Hash = h;
+  note.Node = node;
+  WriteNote(*this, note);
   return taken;
 }
 
 std::uint32_t TDicNodes::FindChildOf(std::uint32_t parent, std::uint8_t c) {
-  return Probe(NodeLinks, HashSlots, Key(parent, c));
+  if (parent == RootNode) return RootChild[c];
+  const std::uint64_t hash = HashOf(*this, parent);
+  const std::uint64_t child = Extend(hash, c);
+  TNote note{};
+  const std::uint32_t n = Probe(NodeLinks, TableSlots(*this), parent, c, child, note.MissSlot);
+  if (n == NilNode) {
+    note.Hash = hash;
+    note.Node = parent;
+    note.MissChar = 0x100u | c;
+  } else {
+    note.Hash = child;
+    note.Node = n;
+  }
+  WriteNote(*this, note);
+  return n;
 }
 
 // Only called for a character that parent does not have yet.
@@ -73,15 +185,28 @@ std::uint32_t TDicNodes::AddChild(std::uint8_t c, std::uint32_t parent) {
   if (Full()) return NilNode;
   const std::uint32_t n = NodeCount++;
   NodeChar[n] = c;
-  const std::uint64_t key = Key(parent, c);
-  std::uint32_t i = Home(key, HashSlots);
-  while (Entry(NodeLinks, i) != 0) {
-    assert((Entry(NodeLinks, i) >> kNodeBits) != key);
-    if (++i == HashSlots) i = 0;
+  if (parent == RootNode) {
+    RootChild[c] = n;
+    return n;
   }
-  const std::uint64_t e = key << kNodeBits | n;
-  std::memcpy(NodeLinks + 2 * std::size_t{i}, &e, sizeof e);
-  if (parent == RootNode) RootChild[c] = n;
+  const std::uint32_t slots = TableSlots(*this);
+  const TNote note = ReadNote(*this);
+  std::uint64_t h;
+  std::uint32_t i;
+  if (note.Node == parent && note.MissChar == (0x100u | c)) {
+    h = Extend(note.Hash, c);
+    i = note.MissSlot;
+    assert(Entry(NodeLinks, i) == 0);
+  } else {
+    h = Extend(note.Node == parent ? note.Hash : HashOf(*this, parent), c);
+    i = Home(h, slots);
+    while (Entry(NodeLinks, i) != 0) {
+      assert((Entry(NodeLinks, i) >> kNodeBits) != Key(parent, c));
+      if (++i == slots) i = 0;
+    }
+  }
+  SetEntry(NodeLinks, i, Key(parent, c) << kNodeBits | n);
+  WriteNote(*this, TNote{h, n, 0, 0, 0});
   return n;
 }
 

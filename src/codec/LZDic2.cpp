@@ -58,27 +58,27 @@ void SetEntry(std::uint32_t* table, std::uint32_t i, std::uint64_t e) {
   std::memcpy(table + 2 * std::size_t{i}, &e, sizeof e);
 }
 
-// The note after the table. All zero (as left by InitNodes) names no node.
-struct TNote {
-  std::uint64_t Hash;
-  std::uint32_t Node;
-  std::uint32_t MissChar;  // 0x100 | the character that missed, or 0
-  std::uint32_t MissSlot;  // free entry that ended the probe for MissChar
-  std::uint32_t Unused;
-};
-constexpr std::uint32_t kNoteSlots = sizeof(TNote) / 8;
-static_assert(sizeof(TNote) % 8 == 0);
+// The note after the table, as 4-byte words. All zero (as InitNodes leaves
+// it) names no node.
+constexpr std::uint32_t kNoteSlots = 3;
+constexpr std::size_t kNoteHash = 0;      // two words
+constexpr std::size_t kNoteNode = 2;
+constexpr std::size_t kNoteMissChar = 3;  // 0x100 | the character that missed, or 0
+constexpr std::size_t kNoteMissSlot = 4;  // free entry that ended its probe
 
 std::uint32_t TableSlots(const TDicNodes& d) { return d.HashSlots - kNoteSlots; }
+std::uint32_t* Note(const TDicNodes& d) { return d.NodeLinks + 2 * std::size_t{TableSlots(d)}; }
 
-TNote ReadNote(const TDicNodes& d) {
-  TNote note;
-  std::memcpy(&note, d.NodeLinks + 2 * std::size_t{TableSlots(d)}, sizeof note);
-  return note;
+std::uint64_t NoteHash(const std::uint32_t* note) {
+  std::uint64_t h;
+  std::memcpy(&h, note + kNoteHash, sizeof h);
+  return h;
 }
 
-void WriteNote(TDicNodes& d, const TNote& note) {
-  std::memcpy(d.NodeLinks + 2 * std::size_t{TableSlots(d)}, &note, sizeof note);
+void WriteNote(std::uint32_t* note, std::uint32_t node, std::uint64_t h) {
+  std::memcpy(note + kNoteHash, &h, sizeof h);
+  note[kNoteNode] = node;
+  note[kNoteMissChar] = 0;
 }
 
 // Hash of the phrase of a node that the note does not name: the characters
@@ -105,8 +105,8 @@ std::uint64_t HashOf(const TDicNodes& d, std::uint32_t node) {
   if (node == RootNode) return kEmptyHash;
   const std::uint8_t c = d.NodeChar[node];
   if (d.RootChild[c] == node) return Extend(kEmptyHash, c);
-  const TNote note = ReadNote(d);
-  if (note.Node == node) return note.Hash;
+  const std::uint32_t* const note = Note(d);
+  if (note[kNoteNode] == node) return NoteHash(note);
   return PathHash(d, node);
 }
 
@@ -139,16 +139,19 @@ std::uint32_t TDicNodes::ScanPhrase(const std::uint8_t* bytes, std::uint32_t len
     if (node == NilNode) return 0;
     taken = 1;
   }
-  std::uint64_t h = taken != 0 ? Extend(kEmptyHash, bytes[0]) : HashOf(*this, node);
+  // The packer starts nearly every scan at a one-character phrase.
+  const std::uint8_t first = taken != 0 ? bytes[0] : NodeChar[node];
+  std::uint64_t h = taken != 0 || RootChild[first] == node ? Extend(kEmptyHash, first) : HashOf(*this, node);
   const std::uint32_t* const table = NodeLinks;
   const std::uint32_t slots = TableSlots(*this);
-  TNote note{};
+  std::uint32_t* const note = Note(*this);
+  std::uint32_t missChar = 0;
   while (taken < length) {
     const std::uint32_t c = bytes[taken];
     const std::uint64_t child = Extend(h, c);
-    const std::uint32_t n = Probe(table, slots, node, c, child, note.MissSlot);
+    const std::uint32_t n = Probe(table, slots, node, c, child, note[kNoteMissSlot]);
     if (n == NilNode) {
-      note.MissChar = 0x100 | c;
+      missChar = 0x100 | c;
       break;
     }
     node = n;
@@ -156,9 +159,8 @@ std::uint32_t TDicNodes::ScanPhrase(const std::uint8_t* bytes, std::uint32_t len
     ++taken;
   }
   current = node;
-  note.Hash = h;
-  note.Node = node;
-  WriteNote(*this, note);
+  WriteNote(note, node, h);
+  note[kNoteMissChar] = missChar;
   return taken;
 }
 
@@ -166,17 +168,14 @@ std::uint32_t TDicNodes::FindChildOf(std::uint32_t parent, std::uint8_t c) {
   if (parent == RootNode) return RootChild[c];
   const std::uint64_t hash = HashOf(*this, parent);
   const std::uint64_t child = Extend(hash, c);
-  TNote note{};
-  const std::uint32_t n = Probe(NodeLinks, TableSlots(*this), parent, c, child, note.MissSlot);
-  if (n == NilNode) {
-    note.Hash = hash;
-    note.Node = parent;
-    note.MissChar = 0x100u | c;
+  std::uint32_t* const note = Note(*this);
+  const std::uint32_t n = Probe(NodeLinks, TableSlots(*this), parent, c, child, note[kNoteMissSlot]);
+  if (n != NilNode) {
+    WriteNote(note, n, child);
   } else {
-    note.Hash = child;
-    note.Node = n;
+    WriteNote(note, parent, hash);
+    note[kNoteMissChar] = 0x100u | c;
   }
-  WriteNote(*this, note);
   return n;
 }
 
@@ -190,15 +189,15 @@ std::uint32_t TDicNodes::AddChild(std::uint8_t c, std::uint32_t parent) {
     return n;
   }
   const std::uint32_t slots = TableSlots(*this);
-  const TNote note = ReadNote(*this);
+  std::uint32_t* const note = Note(*this);
   std::uint64_t h;
   std::uint32_t i;
-  if (note.Node == parent && note.MissChar == (0x100u | c)) {
-    h = Extend(note.Hash, c);
-    i = note.MissSlot;
+  if (note[kNoteNode] == parent && note[kNoteMissChar] == (0x100u | c)) {
+    h = Extend(NoteHash(note), c);
+    i = note[kNoteMissSlot];
     assert(Entry(NodeLinks, i) == 0);
   } else {
-    h = Extend(note.Node == parent ? note.Hash : HashOf(*this, parent), c);
+    h = Extend(HashOf(*this, parent), c);
     i = Home(h, slots);
     while (Entry(NodeLinks, i) != 0) {
       assert((Entry(NodeLinks, i) >> kNodeBits) != Key(parent, c));
@@ -206,7 +205,7 @@ std::uint32_t TDicNodes::AddChild(std::uint8_t c, std::uint32_t parent) {
     }
   }
   SetEntry(NodeLinks, i, Key(parent, c) << kNodeBits | n);
-  WriteNote(*this, TNote{h, n, 0, 0, 0});
+  WriteNote(note, n, h);
   return n;
 }
 

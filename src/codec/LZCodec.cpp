@@ -279,6 +279,9 @@ bool TLZCodec::EncodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
                            std::uint32_t& consumed, std::uint8_t* output,
                            std::uint32_t outputCapacity, std::uint32_t& written) {
   if (outputCapacity == 0) return false;
+  // After unpacking the store holds the unpacker's data, not a packer's
+  // index: packing on without StartPacking begins a new stream.
+  if (!Nodes.Packing) StartPacking();
   BitStream.AttachForWrite(output, outputCapacity);
   while (QueueNext < QueueCount && BitStream.PutCode(QueueValue[QueueNext], QueueWidth[QueueNext]))
     ++QueueNext;

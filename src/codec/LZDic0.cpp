@@ -27,9 +27,15 @@ void TDicNodes::InitNodes(std::uint32_t limit) {
   std::memset(RootChild, 0, sizeof RootChild);
   // The hash index lives in the link and root arrays, which an unpacker uses
   // for other things; a packer needs it empty. Clearing costs a few percent
-  // of an epoch at any dictionary size, since the table grows with it.
+  // of an epoch at any dictionary size, since the table grows with it; it
+  // is done by the index's first lookup or insertion (ClearIndex).
   HashSlots = static_cast<std::uint32_t>(std::uint64_t{limit} * 3 / 2);
-  if (HashIndex && Packing) std::memset(NodeLinks, 0, std::size_t{HashSlots} * 8);
+  IndexPending = HashIndex && Packing;
+}
+
+void TDicNodes::ClearIndex() {
+  std::memset(NodeLinks, 0, std::size_t{HashSlots} * 8);
+  IndexPending = false;
 }
 
 bool TDicNodes::UsesChildTrees() { return !HashIndex; }

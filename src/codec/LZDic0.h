@@ -30,6 +30,9 @@ struct TDicNodes {
   // a hash index (the unpacker never looks phrases up).
   bool Packing{};
   std::uint32_t HashSlots{};  // hash index: 8-byte entries in links + roots
+  // Hash index: emptied on first use after a reset, so that an object that
+  // only ever unpacks never clears (and never touches) the table.
+  bool IndexPending{};
   // Packing: the one-character phrases by character (0 = none). Every phrase
   // end looks one up; the root's child tree (or the hash table) holds them
   // too, but this finds them in one load.
@@ -40,6 +43,7 @@ struct TDicNodes {
   static bool UsesChildTrees();
 
   void InitNodes(std::uint32_t limit);
+  void ClearIndex();
 
   std::uint32_t& Link(std::uint32_t n, unsigned side) { return NodeLinks[2 * n + side]; }
   bool Full() const { return NodeCount >= NodeLimit; }

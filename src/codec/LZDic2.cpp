@@ -139,6 +139,7 @@ std::uint32_t TDicNodes::ScanPhrase(const std::uint8_t* bytes, std::uint32_t len
     if (node == NilNode) return 0;
     taken = 1;
   }
+  if (IndexPending) ClearIndex();
   // The packer starts nearly every scan at a one-character phrase.
   const std::uint8_t first = taken != 0 ? bytes[0] : NodeChar[node];
   std::uint64_t h = taken != 0 || RootChild[first] == node ? Extend(kEmptyHash, first) : HashOf(*this, node);
@@ -166,6 +167,7 @@ std::uint32_t TDicNodes::ScanPhrase(const std::uint8_t* bytes, std::uint32_t len
 
 std::uint32_t TDicNodes::FindChildOf(std::uint32_t parent, std::uint8_t c) {
   if (parent == RootNode) return RootChild[c];
+  if (IndexPending) ClearIndex();
   const std::uint64_t hash = HashOf(*this, parent);
   const std::uint64_t child = Extend(hash, c);
   std::uint32_t* const note = Note(*this);
@@ -188,6 +190,7 @@ std::uint32_t TDicNodes::AddChild(std::uint8_t c, std::uint32_t parent) {
     RootChild[c] = n;
     return n;
   }
+  if (IndexPending) ClearIndex();
   const std::uint32_t slots = TableSlots(*this);
   std::uint32_t* const note = Note(*this);
   std::uint64_t h;

@@ -2,7 +2,12 @@
 
 #include <cstring>
 
+#include <string>
+#include <vector>
+
+#include "codec/CodecHelpers.h"
 #include "codec/LZCodec.h"
+#include "support/RefCoder.h"
 
 namespace vorka {
 namespace {
@@ -122,6 +127,34 @@ TEST(CodecControl, BitCountAndRatio) {
   EXPECT_EQ(codec.OutBytes, 2u);
   EXPECT_EQ(codec.OutBits, 0);
   EXPECT_EQ(codec.PackedBytes(), 2u);
+  codec.Done();
+}
+
+// The store holds the unpacker's data after unpacking; packing straight on,
+// without StartPacking, must still give the stream a fresh packer writes.
+TEST(CodecControl, PackingAfterUnpackingStartsAFreshStream) {
+  const std::string first = test::MakeText(30000, 41);
+  const std::string second = test::MakeBinaryish(30000, 42) + test::MakeText(20000, 43);
+  TLZCodec fresh;
+  ASSERT_TRUE(fresh.Init(4096));
+  const std::vector<std::uint8_t> want = test::PackAll(fresh, second, 100000, 100000);
+  fresh.Done();
+
+  TLZCodec codec;
+  ASSERT_TRUE(codec.Init(4096));
+  const std::vector<std::uint8_t> stream = test::PackAll(codec, first, 100000, 100000);
+  ASSERT_TRUE(test::UnpackAll(codec, stream, first.size(), 100000, 100000).Data == first);
+  std::vector<std::uint8_t> out(200000);
+  std::uint32_t consumed = 0, written = 0, total = 0;
+  ASSERT_TRUE(codec.EncodeBlock(test::Bytes(second), static_cast<std::uint32_t>(second.size()), consumed,
+                                out.data(), static_cast<std::uint32_t>(out.size()), written));
+  EXPECT_EQ(consumed, second.size());
+  total = written;
+  codec.EncodeBlock(nullptr, 0, consumed, out.data() + total, static_cast<std::uint32_t>(out.size()) - total,
+                    written);
+  total += written;
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + total), want);
+  EXPECT_EQ(codec.InputBytes(), second.size());
   codec.Done();
 }
 

@@ -620,6 +620,9 @@ bool TLZCodec::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
                            std::uint32_t& consumed, std::uint8_t* output,
                            std::uint32_t outputCapacity, std::uint32_t& produced) {
   if (outputCapacity == 0) return false;
+  // After packing the store holds a packer's index: unpacking without
+  // StartUnpacking begins a new stream.
+  if (Nodes.Packing) StartUnpacking();
   if (Damaged) {
     consumed = 0;
     produced = 0;

@@ -302,6 +302,8 @@ bool TLZCodec::EncodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   if (Current == RootNode && Nodes.NodeCount != FirstPhraseNode) ResetDictionary();
   std::uint32_t p = 0;
   while (p < inputLength && !BitStream.AtBlockEnd()) {
+    if ((State & csLiteral) == 0) p = PackPhrases(input, inputLength, p);
+    if (p >= inputLength) break;
     p += ScanBlock(input + p, inputLength - p);
     if (p < inputLength) {
       // The scan stopped because input[p] does not extend the phrase, so the
@@ -339,6 +341,65 @@ bool TLZCodec::EncodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   consumed = p;
   written = BitStream.BytesUsed();
   return p != 0;
+}
+
+// Most phrases end the plain way (see EncodeBlock): this runs them one after
+// another with the encoder's state in locals, since a store of the bit buffer
+// may alias any member. It stops before the first byte that needs anything
+// else, leaving the scan's state as EncodeBlock's loop expects it, and
+// returns the input position reached.
+std::uint32_t TLZCodec::PackPhrases(const std::uint8_t* input, std::uint32_t inputLength, std::uint32_t p) {
+  if (BitStream.BytesLeft < 8 || BitStream.AccBits > 32) return p;
+  std::uint32_t current = Current;
+  std::uint32_t fragLen = FragLen;
+  std::uint32_t longest = LongestNow;
+  std::uint64_t acc = BitStream.Acc;
+  unsigned accBits = BitStream.AccBits;
+  std::uint8_t* const writeStart = BitStream.WriteCursor;
+  std::uint8_t* cursor = writeStart;
+  std::uint8_t* const writeEnd = cursor + BitStream.BytesLeft;
+  const unsigned width = Width;
+  const std::uint32_t mask = Mask;
+  const std::uint32_t maxFrag = MaxFrag;
+  const std::uint32_t start = p;
+  std::uint64_t bits = 0;
+  for (;;) {
+    const std::uint32_t n = Nodes.ScanPhrase(input + p, inputLength - p, current);
+    fragLen += n;
+    p += n;
+    if (p == inputLength) break;
+    if (current == RootNode || current > mask || fragLen >= maxFrag || Nodes.Full()) break;
+    const std::uint8_t c = input[p];
+    const std::uint32_t next = Nodes.RootChild[c];
+    if (next == NilNode || writeEnd - cursor < 8) break;
+    const std::uint64_t v = acc | static_cast<std::uint64_t>(current) << accBits;
+    const unsigned total = accBits + width;
+    bitio::Store64(cursor, v);
+    cursor += total / 8;
+    acc = v >> (8 * (total / 8));
+    accBits = total % 8;
+    bits += width;
+    ++p;
+    Nodes.AddChild(c, current);
+    if (++fragLen > longest) longest = fragLen;
+    current = next;
+    fragLen = 1;
+  }
+  // The bytes scanned and the ones that ended phrases.
+  InBytes += p - start;
+  const std::uint64_t t = OutBits + bits;
+  OutBits = static_cast<std::uint8_t>(t % 8);
+  OutBytes += t / 8;
+  const auto written = static_cast<std::uint32_t>(cursor - writeStart);
+  BitStream.WriteCursor = cursor;
+  BitStream.Cursor += written;
+  BitStream.BytesLeft -= written;
+  BitStream.Acc = acc;
+  BitStream.AccBits = static_cast<std::uint8_t>(accBits);
+  Current = current;
+  FragLen = fragLen;
+  LongestNow = longest;
+  return p;
 }
 
 // ---------------------------------------------------------------- decoder

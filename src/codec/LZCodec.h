@@ -113,6 +113,7 @@ struct TLZCodec {
 
 private:
   unsigned EncodeMiss(std::uint8_t c);
+  std::uint32_t PackPhrases(const std::uint8_t* input, std::uint32_t inputLength, std::uint32_t p);
   void Emit(unsigned& count, std::uint32_t value, std::uint8_t width);
   bool PutQueue(unsigned count);
   std::uint32_t DeliverPieces(std::uint8_t* out, std::uint32_t room);

@@ -133,36 +133,51 @@ std::uint32_t TDicNodes::ScanPhrase(const std::uint8_t* bytes, std::uint32_t len
                                     std::uint32_t& current) {
   if (length == 0) return 0;
   std::uint32_t node = current;
-  std::uint32_t taken = 0;
+  const std::uint8_t* p = bytes;
   if (node == RootNode) {
-    node = RootChild[bytes[0]];
+    node = RootChild[*p];
     if (node == NilNode) return 0;
-    taken = 1;
+    ++p;
   }
   if (IndexPending) ClearIndex();
   // The packer starts nearly every scan at a one-character phrase.
-  const std::uint8_t first = taken != 0 ? bytes[0] : NodeChar[node];
-  std::uint64_t h = taken != 0 || RootChild[first] == node ? Extend(kEmptyHash, first) : HashOf(*this, node);
-  const std::uint32_t* const table = NodeLinks;
+  const std::uint8_t first = p != bytes ? bytes[0] : NodeChar[node];
+  std::uint64_t h = p != bytes || RootChild[first] == node ? Extend(kEmptyHash, first) : HashOf(*this, node);
+  std::uint32_t* const table = NodeLinks;
   const std::uint32_t slots = TableSlots(*this);
-  std::uint32_t* const note = Note(*this);
-  std::uint32_t missChar = 0;
-  while (taken < length) {
-    const std::uint32_t c = bytes[taken];
+  std::uint32_t* const note = table + 2 * std::size_t{slots};
+  const std::uint8_t* const end = bytes + length;
+  // The key is compared shifted into place: a hit leaves the child's number
+  // as the difference. Most bytes hit at their home, so the first probe is
+  // on the straight path and the rest of the run is out of line.
+  while (p != end) {
+    const std::uint32_t c = *p;
     const std::uint64_t child = Extend(h, c);
-    const std::uint32_t n = Probe(table, slots, node, c, child, note[kNoteMissSlot]);
-    if (n == NilNode) {
-      missChar = 0x100 | c;
-      break;
+    const std::uint64_t want = Key(node, c) << kNodeBits;
+    std::uint32_t i = Home(child, slots);
+    std::uint64_t e = Entry(table, i);
+    std::uint64_t x = e ^ want;
+    if (x > kNodeMask) [[unlikely]] {
+      do {
+        if (e == 0) {
+          note[kNoteMissSlot] = i;
+          current = node;
+          WriteNote(note, node, h);
+          note[kNoteMissChar] = 0x100 | c;
+          return static_cast<std::uint32_t>(p - bytes);
+        }
+        if (++i == slots) i = 0;
+        e = Entry(table, i);
+        x = e ^ want;
+      } while (x > kNodeMask);
     }
-    node = n;
+    node = static_cast<std::uint32_t>(x);
     h = child;
-    ++taken;
+    ++p;
   }
   current = node;
   WriteNote(note, node, h);
-  note[kNoteMissChar] = missChar;
-  return taken;
+  return length;
 }
 
 std::uint32_t TDicNodes::FindChildOf(std::uint32_t parent, std::uint8_t c) {
@@ -181,6 +196,27 @@ std::uint32_t TDicNodes::FindChildOf(std::uint32_t parent, std::uint8_t c) {
   return n;
 }
 
+namespace {
+
+// AddChild's way when the note does not already hold the free entry: kept
+// out of line so that the common way needs no stack frame.
+[[gnu::noinline]] std::uint32_t AddChildProbing(TDicNodes& d, std::uint8_t c, std::uint32_t parent,
+                                                std::uint32_t n) {
+  if (d.IndexPending) d.ClearIndex();
+  const std::uint32_t slots = TableSlots(d);
+  const std::uint64_t h = Extend(HashOf(d, parent), c);
+  std::uint32_t i = Home(h, slots);
+  while (Entry(d.NodeLinks, i) != 0) {
+    assert((Entry(d.NodeLinks, i) >> kNodeBits) != Key(parent, c));
+    if (++i == slots) i = 0;
+  }
+  SetEntry(d.NodeLinks, i, Key(parent, c) << kNodeBits | n);
+  WriteNote(Note(d), n, h);
+  return n;
+}
+
+}  // namespace
+
 // Only called for a character that parent does not have yet.
 std::uint32_t TDicNodes::AddChild(std::uint8_t c, std::uint32_t parent) {
   if (Full()) return NilNode;
@@ -190,25 +226,15 @@ std::uint32_t TDicNodes::AddChild(std::uint8_t c, std::uint32_t parent) {
     RootChild[c] = n;
     return n;
   }
-  if (IndexPending) ClearIndex();
-  const std::uint32_t slots = TableSlots(*this);
+  // A pending index still holds a stale note: the probing way clears it.
   std::uint32_t* const note = Note(*this);
-  std::uint64_t h;
-  std::uint32_t i;
-  if (note[kNoteNode] == parent && note[kNoteMissChar] == (0x100u | c)) {
-    h = Extend(NoteHash(note), c);
-    i = note[kNoteMissSlot];
-    assert(Entry(NodeLinks, i) == 0);
-  } else {
-    h = Extend(HashOf(*this, parent), c);
-    i = Home(h, slots);
-    while (Entry(NodeLinks, i) != 0) {
-      assert((Entry(NodeLinks, i) >> kNodeBits) != Key(parent, c));
-      if (++i == slots) i = 0;
-    }
+  if (note[kNoteNode] != parent || note[kNoteMissChar] != (0x100u | c) || IndexPending) {
+    return AddChildProbing(*this, c, parent, n);
   }
+  const std::uint32_t i = note[kNoteMissSlot];
+  assert(Entry(NodeLinks, i) == 0);
   SetEntry(NodeLinks, i, Key(parent, c) << kNodeBits | n);
-  WriteNote(note, n, h);
+  WriteNote(note, n, Extend(NoteHash(note), c));
   return n;
 }
 

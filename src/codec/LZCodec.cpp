@@ -744,25 +744,8 @@ bool TLZCodec::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
         FragLen < MaxFrag && !Nodes.Full()) {
       std::uint8_t* const out = output + done;
       const auto at = static_cast<std::uint32_t>(callStart + done);
-      const std::uint32_t length = Nodes.PhraseLength(code);
-      const std::uint8_t* from = nullptr;
-      if (useWindow && room > CopySlack && room - CopySlack >= length) {
-        const std::uint32_t back = at - Nodes.PhraseAt(code);
-        assert(back >= length);
-        if (back <= done) {
-          from = out - back;
-        } else if (back - done <= windowBack && back - done >= length) {
-          const auto index = static_cast<std::uint32_t>((callStart - (back - done)) & (WindowSize - 1));
-          if (index + length <= WindowSize) from = Window + index;
-        }
-      }
-      std::int64_t r;
-      if (from != nullptr) {
-        CopyPhrase(out, from, length);
-        r = length;
-      } else {
-        r = Nodes.Unwind(code, out, room);
-      }
+      // Copies from the window were tried by CopyCodes: this code missed it.
+      const std::int64_t r = Nodes.Unwind(code, out, room);
       if (r >= 0) {
         LastChar = out[0];
         Nodes.AppendNode(out[0], Current, at - FragLen);

@@ -101,6 +101,10 @@ struct TLZCodec {
   bool DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength, std::uint32_t& consumed,
                    std::uint8_t* output, std::uint32_t outputCapacity, std::uint32_t& produced);
   bool StreamDamaged() const { return Damaged; }
+  // True while part of a phrase is still owed: its code was read but not all
+  // of its bytes were delivered. A stream that should end here was cut short
+  // inside a phrase.
+  bool PhraseUnfinished() const { return QueueValue[0] != 0 || PieceNode != 0; }
 
   // Building blocks of the two directions, public for tests.
   std::uint32_t ScanBlock(const std::uint8_t* bytes, std::uint32_t length);

@@ -1,5 +1,5 @@
 // Cold paths of the bit buffer; the per-code operations are inline in the header.
-#include "buffers/BitBuf.h"
+#include "BitBuf.h"
 
 namespace vorka {
 

@@ -1,4 +1,4 @@
-#include "buffers/FileBuf.h"
+#include "FileBuf.h"
 
 #include <cstring>
 #include <new>

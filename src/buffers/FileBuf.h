@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "platform/File.h"
+#include "../platform/File.h"
 
 namespace vorka {
 

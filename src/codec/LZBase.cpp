@@ -1,4 +1,4 @@
-#include "codec/LZBase.h"
+#include "LZBase.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 // unpacker runs one phrase behind, since the node created at a boundary ends
 // with the first character of what follows. The unpacker checks every item
 // against what the packer can have written before it touches the store.
-#include "codec/LZCodec.h"
+#include "LZCodec.h"
 
 #include <cassert>
 #include <cstring>

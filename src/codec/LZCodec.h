@@ -9,10 +9,10 @@
 
 #include <cstdint>
 
-#include "buffers/BitBuf.h"
-#include "codec/LZBase.h"
-#include "codec/LZDic0.h"
-#include "codec/LZTypes.h"
+#include "../buffers/BitBuf.h"
+#include "LZBase.h"
+#include "LZDic0.h"
+#include "LZTypes.h"
 
 namespace vorka {
 

@@ -1,6 +1,6 @@
 // Node store operations shared by both child indexes: initialisation, node
 // creation and the unwinding of a code into its characters.
-#include "codec/LZDic0.h"
+#include "LZDic0.h"
 
 #include <cassert>
 #include <cstring>

@@ -14,7 +14,7 @@
 #include <cassert>
 #include <cstdint>
 
-#include "codec/LZTypes.h"
+#include "LZTypes.h"
 
 namespace vorka {
 

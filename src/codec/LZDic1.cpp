@@ -8,7 +8,7 @@
 //
 // The restructuring is a template on the side B of the old bit, so that every
 // link index is a constant; the tail calls of the rules are the outer loop.
-#include "codec/LZDic0.h"
+#include "LZDic0.h"
 
 #include <bit>
 #include <cassert>

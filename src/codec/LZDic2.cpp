@@ -24,7 +24,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "codec/LZDic0.h"
+#include "LZDic0.h"
 
 namespace vorka {
 namespace {

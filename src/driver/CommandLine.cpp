@@ -1,7 +1,7 @@
 // The command-line parser and the usage text.
-#include "driver/Console.h"
-#include "driver/Settings.h"
-#include "platform/Path.h"
+#include "Console.h"
+#include "Settings.h"
+#include "../platform/Path.h"
 
 #include <array>
 #include <cstddef>

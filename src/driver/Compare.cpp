@@ -1,7 +1,7 @@
-#include "driver/Compare.h"
+#include "Compare.h"
 
-#include "driver/Console.h"
-#include "platform/File.h"
+#include "Console.h"
+#include "../platform/File.h"
 
 #include <memory>
 #include <new>

@@ -1,7 +1,7 @@
-#include "driver/Console.h"
+#include "Console.h"
 
-#include "platform/Codeset.h"
-#include "platform/Console.h"
+#include "../platform/Codeset.h"
+#include "../platform/Console.h"
 
 #include <cstring>
 

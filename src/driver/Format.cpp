@@ -1,4 +1,4 @@
-#include "driver/Format.h"
+#include "Format.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,11 +1,11 @@
-#include "driver/MainFlow.h"
+#include "MainFlow.h"
 
-#include "driver/Compare.h"
-#include "driver/Console.h"
-#include "driver/Settings.h"
-#include "driver/TimedRuns.h"
-#include "lzfile/LZFile.h"
-#include "platform/Console.h"
+#include "Compare.h"
+#include "Console.h"
+#include "Settings.h"
+#include "TimedRuns.h"
+#include "../lzfile/LZFile.h"
+#include "../platform/Console.h"
 
 namespace vorka {
 

@@ -1,10 +1,10 @@
-#include "driver/TimedRuns.h"
+#include "TimedRuns.h"
 
-#include "driver/Console.h"
-#include "driver/Format.h"
-#include "lzfile/LZFile.h"
-#include "platform/Clock.h"
-#include "platform/File.h"
+#include "Console.h"
+#include "Format.h"
+#include "../lzfile/LZFile.h"
+#include "../platform/Clock.h"
+#include "../platform/File.h"
 
 #include <cmath>
 

@@ -1,5 +1,5 @@
-#include "driver/MainFlow.h"
-#include "platform/Process.h"
+#include "MainFlow.h"
+#include "../platform/Process.h"
 
 #include <string>
 #include <vector>

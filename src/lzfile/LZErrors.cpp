@@ -1,4 +1,4 @@
-#include "lzfile/LZErrors.h"
+#include "LZErrors.h"
 
 namespace vorka {
 

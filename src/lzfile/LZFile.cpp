@@ -1,14 +1,14 @@
 // Packing and unpacking of whole files. Every step runs only while no error is
 // set, so the code left at the end is the first failure of the operation; the
 // closing steps run in any case.
-#include "lzfile/LZFile.h"
+#include "LZFile.h"
 
 #include <cstring>
 #include <limits>
 #include <new>
 
-#include "lzfile/LZFormat.h"
-#include "platform/Path.h"
+#include "LZFormat.h"
+#include "../platform/Path.h"
 
 namespace vorka {
 

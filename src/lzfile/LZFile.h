@@ -12,10 +12,10 @@
 #include <cstdint>
 #include <string>
 
-#include "buffers/FileBuf.h"
-#include "codec/LZCodec.h"
-#include "lzfile/LZErrors.h"
-#include "platform/File.h"
+#include "../buffers/FileBuf.h"
+#include "../codec/LZCodec.h"
+#include "LZErrors.h"
+#include "../platform/File.h"
 
 namespace vorka {
 

@@ -1,4 +1,4 @@
-#include "platform/Clock.h"
+#include "Clock.h"
 
 #include <ctime>
 

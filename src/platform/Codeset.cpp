@@ -1,4 +1,4 @@
-#include "platform/Codeset.h"
+#include "Codeset.h"
 
 #include <cerrno>
 #include <clocale>

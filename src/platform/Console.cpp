@@ -1,4 +1,4 @@
-#include "platform/Console.h"
+#include "Console.h"
 
 #include <cerrno>
 

@@ -1,7 +1,7 @@
 // POSIX side of the file layer. Windows attribute bits and MS-DOS date-times
 // are mapped onto permission bits and the modification time here, so that the
 // layers above keep the stored format's view of a file.
-#include "platform/File.h"
+#include "File.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "platform/File.h"
+#include "File.h"
 
 #include <cstdio>
 #include <cstdlib>

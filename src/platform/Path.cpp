@@ -1,6 +1,6 @@
 // POSIX names: "/" is the only delimiter and there are no drive letters, so a
 // ":" is an ordinary character.
-#include "platform/Path.h"
+#include "Path.h"
 
 namespace vorka::platform {
 

@@ -1,6 +1,6 @@
 // The multimedia timer: it counts milliseconds since the system started and
 // wraps at 2^32 by itself, which is what the timed runs expect.
-#include "platform/Clock.h"
+#include "../Clock.h"
 
 #include <windows.h>
 #include <mmsystem.h>

@@ -6,7 +6,7 @@
 // A text that is no valid UTF-8 is taken as already being in the ANSI code
 // page: that is what file names from the command line are on Windows, and
 // they must reach the console as the user typed them.
-#include "platform/Codeset.h"
+#include "../Codeset.h"
 
 #include <cstdlib>
 #include <vector>

@@ -1,7 +1,7 @@
 // Standard output is switched to binary mode before the first write, so that
 // the C runtime never turns a line end into CR LF: the console gets exactly
 // the bytes the driver composed.
-#include "platform/Console.h"
+#include "../Console.h"
 
 #include <climits>
 

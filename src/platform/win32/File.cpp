@@ -6,7 +6,7 @@
 // Files are opened for reading with read sharing only: while one is open
 // nobody can write it, and creating the packed file over the source fails with
 // a sharing violation instead of destroying the input.
-#include "platform/File.h"
+#include "../File.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 // Windows names: "\" separates folders and the ":" after a drive letter ends
 // a path part as well, so "C:x.txt" (x.txt in the current folder of drive C)
 // holds a path. "/" is an ordinary character here.
-#include "platform/Path.h"
+#include "../Path.h"
 
 namespace vorka::platform {
 

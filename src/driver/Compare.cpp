@@ -31,7 +31,7 @@ void ReportMismatch(const std::uint8_t* a, const std::uint8_t* b, std::size_t k,
 }
 
 void ReportCannotOpen(const std::string& name) {
-  Console().EndLine().Char(kBel).Text(" ОШИБКА: Не могу открыть для чтения: ").Text(name).EndLine();
+  Console().EndLine().Char(kBel).Text(" ОШИБКА: Не могу открыть для чтения: ").Name(name).EndLine();
 }
 
 }  // namespace
@@ -43,7 +43,7 @@ std::size_t FirstDifference(const std::uint8_t* a, const std::uint8_t* b, std::s
 }
 
 bool CompareFiles(const std::string& name1, const std::string& name2, std::int32_t bufSize) {
-  Console().Text(" Проверка. Сравнение ").Raw("\"").Text(name1).Text("\" и \"").Text(name2).Raw("\"...");
+  Console().Text(" Проверка. Сравнение ").Raw("\"").Name(name1).Text("\" и \"").Name(name2).Raw("\"...");
   Console().Flush();
 
   bool result = false;

@@ -1,15 +1,19 @@
 // Console text of the bench: the conversion of the program's UTF-8 texts to
 // the terminal's codeset, and the one buffered writer on standard output.
 //
-// Everything the driver prints goes through Console(). Texts that may hold
-// non-ASCII characters are written with Text() (converted); ASCII pieces,
-// numbers and the rejected arguments of the parser are written with Raw().
+// Everything the driver prints goes through Console(). The program's own
+// texts are written with Text() (converted); file names with Name(), as the
+// system gave them; ASCII pieces, numbers and the rejected arguments of the
+// parser with Raw(). A name is no program text: converting it as UTF-8 would
+// turn a name in the terminal's own codeset (KOI8-R, say) into question marks.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "../platform/Codeset.h"
 
 namespace vorka {
 
@@ -29,6 +33,7 @@ class TConsole {
 public:
   TConsole& Raw(std::string_view bytes);
   TConsole& Text(const std::string& utf8) { return Raw(AnsiToOem(utf8)); }
+  TConsole& Name(const std::string& name) { return Raw(platform::NameForConsole(name)); }
   TConsole& Char(char c);
   TConsole& Unsigned(std::uint64_t value);
   TConsole& Signed(std::int64_t value);

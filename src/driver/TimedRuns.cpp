@@ -15,7 +15,7 @@ namespace {
 constexpr std::uint32_t kNoSize = 4294967295u;
 
 void WriteHeader(const char* title, const std::string& from, const std::string& to, std::uint16_t runCount) {
-  Console().Text(title).Raw("\"").Text(from).Raw("\" -> \"").Text(to).Raw("\"")
+  Console().Text(title).Raw("\"").Name(from).Raw("\" -> \"").Name(to).Raw("\"")
       .Text(" (повтор, раз: ").Unsigned(runCount).Raw(")...");
   Console().Flush();
 }

@@ -73,4 +73,6 @@ bool ConvertFromUtf8(const std::string& text, const std::string& codeset, std::s
   return true;
 }
 
+std::string NameForConsole(const std::string& name) { return name; }
+
 }  // namespace vorka::platform

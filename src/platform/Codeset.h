@@ -16,4 +16,9 @@ std::string LocaleCodeset();
 // (and leaves out untouched) when iconv knows no such codeset.
 bool ConvertFromUtf8(const std::string& text, const std::string& codeset, std::string& out);
 
+// A file name as the console should get it. Names are bytes the system gave,
+// already in the user's own codeset, so on POSIX they pass as they are; on
+// Windows they are in the ANSI code page and go through CharToOemBuffA only.
+std::string NameForConsole(const std::string& name);
+
 }  // namespace vorka::platform

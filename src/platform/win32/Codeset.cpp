@@ -4,8 +4,8 @@
 // Windows-1251, then through CharToOemBuffA into the OEM code page.
 //
 // A text that is no valid UTF-8 is taken as already being in the ANSI code
-// page: that is what file names from the command line are on Windows, and
-// they must reach the console as the user typed them.
+// page. File names do not depend on that guess: NameForConsole takes them as
+// ANSI always, since an ANSI name can happen to be valid UTF-8 as well.
 #include "../Codeset.h"
 
 #include <cstdlib>
@@ -74,14 +74,17 @@ bool IsValidUtf8(const std::string& text) {
                                              static_cast<int>(text.size()), nullptr, 0) > 0;
 }
 
-// The console's road: the text in the ANSI code page, then CharToOemBuffA,
-// which keeps the length.
-std::string ToOem(const std::string& text) {
-  const std::string ansi = IsValidUtf8(text) ? Narrow(Widen(text), kTextCodePage) : text;
+// ANSI text through CharToOemBuffA, which keeps the length.
+std::string AnsiToOemBytes(const std::string& ansi) {
   if (ansi.empty()) return ansi;
   std::vector<char> oem(ansi.size());
   if (!CharToOemBuffA(ansi.data(), oem.data(), static_cast<DWORD>(ansi.size()))) return ansi;
   return std::string(oem.data(), oem.size());
+}
+
+// The console's road for a program text: into the ANSI code page, then OEM.
+std::string ToOem(const std::string& text) {
+  return AnsiToOemBytes(IsValidUtf8(text) ? Narrow(Widen(text), kTextCodePage) : text);
 }
 
 }  // namespace
@@ -98,5 +101,7 @@ bool ConvertFromUtf8(const std::string& text, const std::string& codeset, std::s
   out = Narrow(Widen(text), codePage);
   return true;
 }
+
+std::string NameForConsole(const std::string& name) { return AnsiToOemBytes(name); }
 
 }  // namespace vorka::platform

@@ -8,12 +8,19 @@ of the machine hits all of them alike. Peak memory is the largest resident set
 the child reported (getrusage of the waited-for process).
 
     bench/compare.py --vorka build/vorka [--runs 5] [--big-mb 100] [--out bench/results] [--clock cpu]
+    bench/compare.py --vorka build/vorka --files a.bin b.txt [--csv rows.csv] [--json rows.json]
 
-Writes results.md (the table) and results.svg (packed/plain ratio against pack
-and unpack speed) into the output folder and prints the table.
+Measures the corpus (its files, the Canterbury and Calgary files concatenated
+and a generated file) or, with --files, the files given. Writes results.md
+(the table) and results.svg (packed/plain ratio against pack and unpack speed)
+into the output folder, prints the table, and with --csv / --json writes the
+rows in that form too.
 """
 import argparse
+import csv
 import filecmp
+import html
+import json
 import os
 import pathlib
 import random
@@ -30,8 +37,25 @@ GNU_TIME = "/usr/bin/time"
 CLOCK = "wall"
 
 
-def run(argv, stdin=None, stdout=None, peak=False):
-    """Runs argv, returns (seconds, peak RSS in KiB or 0); fails loudly on a non-zero exit.
+class BenchError(Exception):
+    """A failure worth one line to the user, not a traceback."""
+
+
+def fail(message):
+    print(f"{os.path.basename(sys.argv[0])}: {message}", file=sys.stderr)
+    sys.exit(1)
+
+
+def need_program(path, what):
+    """The absolute path of an executable file, or a one-line failure."""
+    if not os.path.isfile(path) or not os.access(path, os.X_OK):
+        fail(f"{what} {path} is not an executable file (build it first)")
+    return os.path.abspath(path)
+
+
+def run(argv, stdin=None, stdout=None, peak=False, ok=(0,)):
+    """Runs argv, returns (seconds, peak RSS in KiB or 0); raises BenchError on
+    an exit status not in ok.
 
     The peak of a child that Python starts directly is useless: Linux carries
     the high-water mark of the spawning process (Python's own 16 MiB) over the
@@ -60,8 +84,10 @@ def run(argv, stdin=None, stdout=None, peak=False):
             fin.close()
         if stdout:
             fout.close()
-    if proc.returncode != 0:
-        raise RuntimeError(f"{argv[0]} exited {proc.returncode}: {err.decode(errors='replace')}")
+    if proc.returncode not in ok:
+        detail = err.decode(errors="replace").strip().splitlines()
+        raise BenchError(f"{' '.join(map(str, argv))} exited {proc.returncode}"
+                         + (f": {detail[-1]}" if detail else ""))
     rss = 0
     if report:
         with open(report) as f:
@@ -75,21 +101,26 @@ class Vorka:
     def __init__(self, exe, name="vorka", extra=()):
         self.exe, self.name, self.extra = exe, name, list(extra)
 
+    # Names are made absolute: vorka takes a name without "/" from its own folder.
     def pack(self, src, packed, peak=False):
-        return run([self.exe, "c", f"/0:{src}", f"/1:{packed}", "/go", *self.extra], peak=peak)
+        return run([self.exe, "c", f"/0:{os.path.abspath(src)}", f"/1:{os.path.abspath(packed)}", "/go", *self.extra],
+                   peak=peak)
 
     def unpack(self, packed, out, peak=False):
-        return run([self.exe, "d", f"/0:{packed}", f"/2:{out}", "/go", *self.extra], peak=peak)
+        return run([self.exe, "d", f"/0:{os.path.abspath(packed)}", f"/2:{os.path.abspath(out)}", "/go", *self.extra],
+                   peak=peak)
 
 
 class Filter:
-    """A peer that packs standard input to standard output."""
+    """A peer that packs standard input to standard output. pack_ok: the exit
+    statuses of a successful pack (compress exits 2 when the output is not
+    smaller than the input, having written it all the same)."""
 
-    def __init__(self, name, pack_argv, unpack_argv):
-        self.name, self.pack_argv, self.unpack_argv = name, pack_argv, unpack_argv
+    def __init__(self, name, pack_argv, unpack_argv, pack_ok=(0,)):
+        self.name, self.pack_argv, self.unpack_argv, self.pack_ok = name, pack_argv, unpack_argv, pack_ok
 
     def pack(self, src, packed, peak=False):
-        return run(self.pack_argv, stdin=src, stdout=packed, peak=peak)
+        return run(self.pack_argv, stdin=src, stdout=packed, peak=peak, ok=self.pack_ok)
 
     def unpack(self, packed, out, peak=False):
         return run(self.unpack_argv, stdin=packed, stdout=out, peak=peak)
@@ -106,7 +137,7 @@ def peers():
     ]
     for name, tool, p, u in table:
         if shutil.which(tool):
-            found.append(Filter(name, p, u))
+            found.append(Filter(name, p, u, (0, 2) if tool == "compress" else (0,)))
         else:
             print(f"note: {tool} is not installed; {name} left out", file=sys.stderr)
     return found
@@ -148,8 +179,12 @@ def measure(inputs, coders, runs, scratch):
                 # time, which is then not timed).
                 tp, rp = c.pack(src, packed, peak=r == 0)
                 tu, ru = c.unpack(packed, out, peak=r == 0)
-                if not filecmp.cmp(src, out, shallow=False):
-                    raise RuntimeError(f"{c.name}: round trip of {src} differs")
+                # vorka ends with status 0 even when a run failed: a missing
+                # output is its failure.
+                if not packed.exists():
+                    raise BenchError(f"{c.name} wrote no packed file for {src}")
+                if not out.exists() or not filecmp.cmp(src, out, shallow=False):
+                    raise BenchError(f"{c.name}: round trip of {src} differs")
                 s = samples[c.name]
                 s["packed"] = packed.stat().st_size
                 s["rss"] = max(s["rss"], rp, ru)
@@ -174,8 +209,8 @@ def table(rows):
              "|---|---:|---|---:|---:|---:|---:|---:|---:|"]
     for r in rows:
         b = base.get(r["input"])
-        xp = f"{r['pack'] / b['pack']:.2f}" if b else "-"
-        xu = f"{r['unpack'] / b['unpack']:.2f}" if b else "-"
+        xp = f"{r['pack'] / b['pack']:.2f}" if b and b["pack"] else "-"
+        xu = f"{r['unpack'] / b['unpack']:.2f}" if b and b["unpack"] else "-"
         lines.append(f"| {r['input']} | {r['size']} | {r['coder']} | {r['ratio']:.4f} | {r['pack']:.1f} | "
                      f"{r['unpack']:.1f} | {r['rss']:.1f} | {xp} | {xu} |")
     return "\n".join(lines) + "\n"
@@ -187,7 +222,7 @@ def svg(rows, focus):
     w, h, pad = 420, 320, 50
     colours = ["#c0392b", "#2471a3", "#229954", "#b7950b", "#7d3c98", "#ca6f1e", "#17a589", "#555555"]
     out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{2 * w}" height="{h + 40}" font-family="sans-serif" font-size="11">',
-           f'<text x="10" y="16" font-size="13">{focus}: packed/plain ratio against speed (whole processes, median)</text>']
+           f'<text x="10" y="16" font-size="13">{html.escape(focus)}: packed/plain ratio against speed (whole processes, median)</text>']
     ymax = max(r["ratio"] for r in pts) * 1.1 or 1
     for panel, key in enumerate(("pack", "unpack")):
         x0 = panel * w
@@ -207,9 +242,24 @@ def svg(rows, focus):
             py = 30 + (h - pad) * (1 - r["ratio"] / ymax)
             c = colours[i % len(colours)]
             out.append(f'<circle cx="{px:.1f}" cy="{py:.1f}" r="5" fill="{c}"/>')
-            out.append(f'<text x="{px + 7:.1f}" y="{py - 6:.1f}" fill="{c}">{r["coder"]}</text>')
+            out.append(f'<text x="{px + 7:.1f}" y="{py - 6:.1f}" fill="{c}">{html.escape(r["coder"])}</text>')
     out.append("</svg>")
     return "\n".join(out) + "\n"
+
+
+def write_rows(rows, csv_path, json_path):
+    fields = ["input", "size", "coder", "ratio", "pack", "unpack", "rss"]
+    if csv_path:
+        with open(csv_path, "w", newline="") as f:
+            w = csv.writer(f)
+            w.writerow(["input", "bytes", "compressor", "packed_per_plain", "pack_mb_s", "unpack_mb_s", "peak_mib"])
+            for r in rows:
+                w.writerow([r["input"], r["size"], r["coder"], f"{r['ratio']:.6f}", f"{r['pack']:.3f}",
+                            f"{r['unpack']:.3f}", f"{r['rss']:.2f}"])
+    if json_path:
+        with open(json_path, "w") as f:
+            json.dump([{k: r[k] for k in fields} for r in rows], f, indent=1)
+            f.write("\n")
 
 
 def main():
@@ -217,43 +267,66 @@ def main():
     ap.add_argument("--vorka", required=True, help="the vorka program to measure")
     ap.add_argument("--vorka-hash", help="a second vorka build (child index: hash) to measure beside it")
     ap.add_argument("--corpus", default=str(pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "corpus"))
+    ap.add_argument("--files", nargs="+", metavar="F", help="measure these files instead of the corpus")
     ap.add_argument("--runs", type=int, default=5)
-    ap.add_argument("--big-mb", type=int, default=100, help="size of the generated input; 0 leaves it out")
+    ap.add_argument("--big-mb", type=int, help="size of the generated input; 0 leaves it out "
+                    "(default 100 with the corpus, 0 with --files)")
     ap.add_argument("--only", nargs="*", help="measure just these corpus file names (and the concatenation)")
     ap.add_argument("--out", default="bench/results")
+    ap.add_argument("--csv", metavar="PATH", help="also write the rows as CSV")
+    ap.add_argument("--json", metavar="PATH", help="also write the rows as JSON")
     ap.add_argument("--clock", choices=("wall", "cpu"), default="wall",
                     help="time each process by the clock (default) or by its CPU time (for busy machines)")
     a = ap.parse_args()
     global CLOCK
     CLOCK = a.clock
+    if a.runs < 1:
+        fail("--runs must be at least 1")
 
+    coders = [Vorka(need_program(a.vorka, "the program"))]
+    if a.vorka_hash:
+        coders.append(Vorka(need_program(a.vorka_hash, "the hash build"), "vorka (hash)"))
     corpus = pathlib.Path(a.corpus)
+    if a.files:
+        files = [pathlib.Path(f) for f in a.files]
+        for f in files:
+            if not f.is_file():
+                fail(f"{f} is not a file")
+        big_mb = a.big_mb or 0
+    else:
+        if not corpus.is_dir():
+            fail(f"no corpus at {corpus} (give --corpus DIR, or --files F...)")
+        files = sorted(p for p in corpus.rglob("*") if p.is_file() and p.parent.name != "corpus")
+        if a.only:
+            files = [p for p in files if p.name in a.only]
+        big_mb = 100 if a.big_mb is None else a.big_mb
+    coders += peers()
+
     outdir = pathlib.Path(a.out)
     outdir.mkdir(parents=True, exist_ok=True)
     with tempfile.TemporaryDirectory(prefix="vorka-bench-") as tmp:
         scratch = pathlib.Path(tmp)
-        files = sorted(p for p in corpus.rglob("*") if p.is_file() and p.parent.name != "corpus")
-        if a.only:
-            files = [p for p in files if p.name in a.only]
-        cc = scratch / "cantrbry+calgary"
-        with open(cc, "wb") as f:
-            for p in sorted(corpus.glob("canterbury/*")) + sorted(corpus.glob("calgary/*")):
-                f.write(p.read_bytes())
-        inputs = [cc] + files
-        if a.big_mb:
-            big = scratch / f"generated-{a.big_mb}MB"
-            make_big(big, a.big_mb, corpus)
+        inputs = list(files)
+        if not a.files:
+            cc = scratch / "cantrbry+calgary"
+            with open(cc, "wb") as f:
+                for p in sorted(corpus.glob("canterbury/*")) + sorted(corpus.glob("calgary/*")):
+                    f.write(p.read_bytes())
+            inputs.insert(0, cc)
+        if big_mb:
+            big = scratch / f"generated-{big_mb}MB"
+            make_big(big, big_mb, corpus)
             inputs.append(big)
         work = scratch / "work"
         work.mkdir()
-        coders = [Vorka(os.path.abspath(a.vorka))]
-        if a.vorka_hash:
-            coders.append(Vorka(os.path.abspath(a.vorka_hash), "vorka (hash)"))
-        coders += peers()
-        rows = measure(inputs, coders, a.runs, work)
+        try:
+            rows = measure(inputs, coders, a.runs, work)
+        except (BenchError, OSError) as e:
+            fail(str(e))
     text = table(rows)
     (outdir / "results.md").write_text(text)
-    (outdir / "results.svg").write_text(svg(rows, "cantrbry+calgary"))
+    (outdir / "results.svg").write_text(svg(rows, inputs[0].name))
+    write_rows(rows, a.csv, a.json)
     print(text)
 
 

@@ -4,7 +4,8 @@
 # given as arguments (CI adds the peers and tools of its later stages).
 set -euo pipefail
 
-wanted=(cmake g++ make libgtest-dev libbenchmark-dev "$@")
+# ncompress: the bench's reference peer, which its tests run too.
+wanted=(cmake g++ make libgtest-dev libbenchmark-dev ncompress "$@")
 missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -23,8 +23,10 @@
 //       time and read-only state.
 //   ErrorCode() after each call: 0 on success, else the first failure of the
 //       call (1..25); ErrorMessage() / ErrorText(code) give the fixed Russian
-//       text in UTF-8. A damaged packed file fails with 11, 14, 15, 24 or 25 and
-//       never makes the object read outside its buffers or hang.
+//       text in UTF-8. Much damage to a packed file is detected (header: 13 to
+//       15, 18, 20, 21; code stream: 11, 24, 25), but not all: there is no check
+//       sum, and a damaged code stream can unpack to wrong bytes without an
+//       error. No damage makes the object read outside its buffers or hang.
 //   Statistics of the last packing: Ratio() (code bytes / plain bytes, 0 for an
 //       empty source), ResetCount(), LongestFragment(); DictionarySize() and
 //       MaxFragment() are the settings in effect (0 after a failed Init).

@@ -29,7 +29,9 @@ cmp "$work/lib.pk" "$work/cli.pk" || fail "the library and the installed program
 echo "library and program write identical packed files"
 
 echo "-- manual page"
-warnings=$(groff -ww -z -t -man "$top/docs/vorka.1" 2>&1)
+# As man shows it: UTF-8 input (the error messages are Russian), a terminal
+# of 80 columns.
+warnings=$(groff -k -Tutf8 -ww -z -t -man "$top/docs/vorka.1" 2>&1)
 [ -z "$warnings" ] || fail "groff warns: $warnings"
 for opt in '/0:' '/1:' '/2:' '/f:' '/b:' '/l:' '/z:' '/r:' '/go'; do
   grep -qF -- "$opt" "$top/docs/vorka.1" || fail "the manual page does not name $opt"

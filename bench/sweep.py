@@ -2,7 +2,7 @@
 """Which /l: for my data? Packs and unpacks each file with a series of
 dictionary sizes and shows what each size gives.
 
-    bench/sweep.py --vorka build/vorka [--vorka-hash build-hash/vorka] --out DIR [--runs 3] FILE...
+    bench/sweep.py --vorka build/vorka [--vorka-hash build-hash/vorka] --out DIR [--runs 3] [--clock cpu] FILE...
 
 The sizes run from 500 up to the most entries the file can create (about
 eight steps on a log scale; a larger dictionary packs such a file the same
@@ -25,7 +25,8 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from compare import BenchError, Vorka, fail, need_program, run  # noqa: E402
+import compare  # noqa: E402
+from compare import BenchError, Vorka, fail, need_program  # noqa: E402
 
 MIN_DICTIONARY = 500
 MAX_DICTIONARY = 268435326
@@ -160,10 +161,13 @@ def main():
     ap.add_argument("--vorka-hash", help="a second build (child index: hash), swept beside it")
     ap.add_argument("--out", required=True, help="folder for sweep.csv and sweep.svg")
     ap.add_argument("--runs", type=int, default=3, help="timed runs per measurement (median)")
+    ap.add_argument("--clock", choices=("wall", "cpu"), default="wall",
+                    help="time each process by the clock (default) or by its CPU time (for busy machines)")
     ap.add_argument("files", nargs="+", metavar="FILE")
     a = ap.parse_args()
     if a.runs < 1:
         fail("--runs must be at least 1")
+    compare.CLOCK = a.clock
     builds = [Vorka(need_program(a.vorka, "the program"), "tree")]
     if a.vorka_hash:
         builds.append(Vorka(need_program(a.vorka_hash, "the hash build"), "hash"))

@@ -43,8 +43,8 @@ std::string ProfileSvg(const TProfile& profile, const std::string& title) {
   const TSeries panels[][2] = {
       {{"bits per input byte", "#2471a3", [](const TPieceRow& r) { return r.Bytes ? double(r.Bits) / r.Bytes : 0.0; }},
        {nullptr, nullptr, nullptr}},
-      {{"codes per piece", "#229954", [](const TPieceRow& r) { return double(r.Codes); }},
-       {"new entries per piece", "#b7950b", [](const TPieceRow& r) { return double(r.NewEntries); }}},
+      {{"new entries per piece", "#b7950b", [](const TPieceRow& r) { return double(r.NewEntries); }},
+       {"codes per piece (dashed)", "#229954", [](const TPieceRow& r) { return double(r.Codes); }}},
       {{"code width, bits", "#7d3c98", [](const TPieceRow& r) { return double(r.Width); }},
        {nullptr, nullptr, nullptr}},
       {{"longest phrase so far", "#ca6f1e", [](const TPieceRow& r) { return double(r.Longest); }},
@@ -54,14 +54,14 @@ std::string ProfileSvg(const TProfile& profile, const std::string& title) {
   const double height = kTop + panelCount * (kPanel + kGap) + 20;
   const double plotWidth = kWidth - kLeft - kRight;
   const double total = std::max<double>(1.0, static_cast<double>(profile.InputBytes));
-  const bool mib = profile.InputBytes >= (4u << 20);
+  const bool mib = profile.InputBytes >= (1u << 20);
   const double unit = mib ? 1048576.0 : 1024.0;
 
   std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Num(kWidth, 0) + "\" height=\"" +
                     Num(height, 0) + "\" font-family=\"sans-serif\" font-size=\"11\">\n";
   out += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   out += "<text x=\"10\" y=\"18\" font-size=\"13\">" + Escape(title) + ": dictionary " +
-         std::to_string(profile.DictionarySize) + ", longest phrase " + std::to_string(profile.MaxFragment) +
+         std::to_string(profile.DictionarySize) + ", phrase limit " + std::to_string(profile.MaxFragment) +
          ", pieces of 64 KiB; red lines: dictionary resets</text>\n";
   if (profile.Rows.empty()) {
     out += "<text x=\"10\" y=\"60\">empty input: no code stream</text>\n</svg>\n";
@@ -90,7 +90,9 @@ std::string ProfileSvg(const TProfile& profile, const std::string& title) {
       std::string points;
       for (const TPieceRow& r : profile.Rows)
         points += Num(xOf(r)) + "," + Num(y0 + kPanel * (1 - s.Value(r) / top)) + " ";
-      out += "<polyline fill=\"none\" stroke=\"" + std::string(s.Colour) + "\" stroke-width=\"1.5\" points=\"" +
+      // The second measure of a panel is dashed: codes and entries run close.
+      const std::string dash = &s == &panels[p][1] ? "\" stroke-dasharray=\"5 3" : "";
+      out += "<polyline fill=\"none\" stroke=\"" + std::string(s.Colour) + dash + "\" stroke-width=\"1.5\" points=\"" +
              points + "\"/>\n";
       out += "<text x=\"" + Num(labelX) + "\" y=\"" + Num(y0 - 4) + "\" fill=\"" + s.Colour + "\">" + s.Label +
              "</text>\n";

@@ -98,7 +98,7 @@ def svg(rows):
     """Four panels against the dictionary size (log scale), one line per file and build."""
     panels = [("packed/plain ratio", lambda r: r["ratio"]), ("pack MB/s", lambda r: r["pack_mb_s"]),
               ("unpack MB/s", lambda r: r["unpack_mb_s"]),
-              ("peak MiB (pack, unpack dashed)", lambda r: r["pack_peak_mib"])]
+              ("peak MiB, log scale (pack; unpack dashed)", lambda r: r["pack_peak_mib"])]
     colours = ["#c0392b", "#2471a3", "#229954", "#b7950b", "#7d3c98", "#ca6f1e", "#17a589", "#555555"]
     lines = {}
     for r in rows:
@@ -111,27 +111,35 @@ def svg(rows):
            f'font-family="sans-serif" font-size="11">',
            '<rect width="100%" height="100%" fill="white"/>',
            '<text x="10" y="18" font-size="13">vorka by dictionary size (/l:): ratio, speed and peak memory '
-           '(whole processes)</text>']
+           '(whole processes); both builds write the same files, so their ratios coincide</text>']
     for i, (label, value) in enumerate(panels):
         x0 = 10 + (i % 2) * (w + 10)
         y0 = top + (i // 2) * (h + gap)
         pw, ph = w - left - 10, h - 30
         ymax = max((value(r) for r in rows), default=0)
-        if i == 3:
+        # Memory spans from one MiB to gigabytes: a log scale, 1 MiB up.
+        log_y = i == 3
+        if log_y:
             ymax = max([ymax] + [r["unpack_peak_mib"] for r in rows])
-        ymax = ymax * 1.1 if ymax > 0 else 1.0
+            ymax = 10 ** math.ceil(math.log10(max(ymax, 10)))
+        else:
+            ymax = ymax * 1.1 if ymax > 0 else 1.0
         px0 = x0 + left
+
+        def yfrac(v):
+            if log_y:
+                return math.log10(max(v, 1.0)) / math.log10(ymax)
+            return v / ymax
 
         def xy(r, v):
             x = px0 + pw * (math.log10(r["dictionary"]) - lo) / (hi - lo)
-            return x, y0 + ph * (1 - v / ymax)
+            return x, y0 + ph * (1 - yfrac(v))
         out.append(f'<rect x="{px0}" y="{y0}" width="{pw}" height="{ph}" fill="none" stroke="#888"/>')
         out.append(f'<text x="{px0}" y="{y0 - 6}">{label}</text>')
-        for t in range(3):
-            v = ymax * t / 2
-            out.append(f'<text x="{px0 - 6}" y="{y0 + ph * (1 - t / 2) + 4:.0f}" text-anchor="end">'
-                       f'{v:.2f}</text>' if ymax < 10 else
-                       f'<text x="{px0 - 6}" y="{y0 + ph * (1 - t / 2) + 4:.0f}" text-anchor="end">{v:.0f}</text>')
+        ticks = [10 ** e for e in range(round(math.log10(ymax)) + 1)] if log_y else [ymax * t / 2 for t in range(3)]
+        for v in ticks:
+            text = f"{v:.2f}" if ymax < 10 else f"{v:.0f}"
+            out.append(f'<text x="{px0 - 6}" y="{y0 + ph * (1 - yfrac(v)) + 4:.0f}" text-anchor="end">{text}</text>')
         for e in range(3, 9):
             x = px0 + pw * (e - lo) / (hi - lo)
             out.append(f'<text x="{x:.0f}" y="{y0 + ph + 14}" text-anchor="middle">1e{e}</text>')

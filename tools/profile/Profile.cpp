@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 
 namespace vorka::profile {
 

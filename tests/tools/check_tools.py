@@ -134,6 +134,10 @@ def check_profile(a, work, files):
                 # sends the final phrase. Each code is at least 2 bits.
                 check(0 < codes <= n + 1 and b >= 2 * codes, f"{where}: {codes} codes, {b} bits for {n} bytes")
                 check(entries <= codes + 256 * (int(x["resets"]) + 1), f"{where}: {entries} entries, {codes} codes")
+                if max_frag == dic:
+                    # No phrase reaches the limit, so every code but one per
+                    # reset (and the last) ends a phrase that teaches an entry.
+                    check(entries + int(x["resets"]) + 1 >= codes, f"{where}: {entries} entries for {codes} codes")
                 check(abs(float(x["bits_per_byte"]) - b / n) < 1e-3, f"{where}: bits per byte")
             if size:
                 ratio = stream_bytes / size

@@ -33,21 +33,21 @@ MAX_DICTIONARY = 268435326
 STEPS = 8
 
 
-def sizes_for(plain_bytes):
+def sizes_for(plain_bytes, largest=MAX_DICTIONARY):
     """500 up to what the file can use, about STEPS steps apart on a log scale, then the largest.
 
     Each code creates at most one entry and each literal one more, and a file
     holds at most one code per byte and 256 literals per dictionary epoch: no
     file of n bytes fills n + 259 entries.
     """
-    top = max(MIN_DICTIONARY, min(MAX_DICTIONARY, plain_bytes + 259))
+    top = max(MIN_DICTIONARY, min(largest, plain_bytes + 259))
     sizes = []
     for i in range(STEPS):
         n = round(MIN_DICTIONARY * (top / MIN_DICTIONARY) ** (i / (STEPS - 1)))
         if not sizes or n > sizes[-1]:
             sizes.append(n)
-    if sizes[-1] != MAX_DICTIONARY:
-        sizes.append(MAX_DICTIONARY)
+    if sizes[-1] != largest:
+        sizes.append(largest)
     return sizes
 
 
@@ -171,10 +171,14 @@ def main():
     ap.add_argument("--runs", type=int, default=3, help="timed runs per measurement (median)")
     ap.add_argument("--clock", choices=("wall", "cpu"), default="wall",
                     help="time each process by the clock (default) or by its CPU time (for busy machines)")
+    ap.add_argument("--largest", type=int, default=MAX_DICTIONARY,
+                    help="the largest dictionary tried (default and most: 268435326)")
     ap.add_argument("files", nargs="+", metavar="FILE")
     a = ap.parse_args()
     if a.runs < 1:
         fail("--runs must be at least 1")
+    if not MIN_DICTIONARY <= a.largest <= MAX_DICTIONARY:
+        fail(f"--largest must lie between {MIN_DICTIONARY} and {MAX_DICTIONARY}")
     compare.CLOCK = a.clock
     builds = [Vorka(need_program(a.vorka, "the program"), "tree")]
     if a.vorka_hash:
@@ -191,7 +195,7 @@ def main():
         try:
             for f in files:
                 for b in builds:
-                    for size in sizes_for(f.stat().st_size):
+                    for size in sizes_for(f.stat().st_size, a.largest):
                         rows.append(measure(b, f, size, a.runs, pathlib.Path(tmp)))
                 print(f"swept {f.name}", file=sys.stderr)
         except (BenchError, OSError) as e:

@@ -36,6 +36,27 @@ TEST(Win32Console, TextsReachTheConsoleInItsOemCodePage) {
   }
 }
 
+TEST(Win32Console, NamesAreAnsiEvenWhenTheyReadAsUtf8) {
+  const std::string oem = platform::LocaleCodeset();
+  if (oem != "CP866") GTEST_SKIP() << "the console's code page is " << oem << ", not 866";
+  const struct {
+    const char* Label;
+    std::string Name;
+    std::string Expected;
+  } cases[] = {
+      {"ANSI name (1251)", "\xF4\xE0\xE9\xEB.txt", "\xE4\xA0\xA9\xAB.txt"},
+      // C6 B8 is "Жё" in 1251 but also valid UTF-8 (U+01B8, which 1251 has
+      // not); taken as a program text it would come out as "?".
+      {"1251 bytes that are also UTF-8", "\xC6\xB8.txt", "\x86\xF1.txt"},
+      {"plain ASCII", "C:\\data\\test.!tx", "C:\\data\\test.!tx"},
+      {"empty", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Label);
+    EXPECT_EQ(platform::NameForConsole(c.Name), c.Expected);
+  }
+}
+
 TEST(Win32Console, NamedCodesetsAndUnknownOnes) {
   const struct {
     const char* Codeset;

@@ -63,7 +63,6 @@ bool DosToTime(std::int32_t dosTime, time_t& result) {
 
 volatile sig_atomic_t SignalFolder = -1;
 char SignalLeaf[64];
-bool HandlersInstalled = false;
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void OnCleanupSignal(int sig) {
@@ -75,9 +74,10 @@ void OnCleanupSignal(int sig) {
   ::raise(sig);
 }
 
+// Looked at for every temporary file, so that a disposition the host set
+// since is respected: only a signal left at its default action gets the
+// handler.
 void InstallCleanupHandlers() {
-  if (HandlersInstalled) return;
-  HandlersInstalled = true;
   for (const int sig : kCleanupSignals) {
     struct sigaction old {};
     // An ignored signal stays ignored (nohup), and a handler of the

@@ -604,9 +604,12 @@ TEST(SafeReplace, ReplacementKeepsOwnerModeAndLinks) {
       {"a hard link keeps the old data", false, false,
        [](const ScratchDir& d) { fs::create_hard_link(d / "out", d / "other"); }, 0,
        [](const ScratchDir& d, const Stat&, const std::string&) { EXPECT_EQ(ReadFile(d / "other"), "old"); }},
-      {"a writable file in a read-only folder is written in place", true, true,
+      {"a writable file in a read-only folder is written in place", false, true,
        [](const ScratchDir& d) {
-         ASSERT_EQ(chown((d / "out").c_str(), kNobody, kNobody), 0);
+         // Root writes into any folder: the run drops to kNobody, who owns the file.
+         if (geteuid() == 0) {
+           ASSERT_EQ(chown((d / "out").c_str(), kNobody, kNobody), 0);
+         }
          ASSERT_EQ(chmod(d.Path().c_str(), 0555), 0);
        },
        0,
@@ -614,7 +617,7 @@ TEST(SafeReplace, ReplacementKeepsOwnerModeAndLinks) {
          EXPECT_EQ(Stat(d / "out").St.st_ino, was.St.st_ino);
          chmod(d.Path().c_str(), 0777);
        }},
-      {"a read-only file in a writable folder is refused", true, true,
+      {"a read-only file in a writable folder is refused", false, true,
        [](const ScratchDir& d) { ASSERT_EQ(chmod((d / "out").c_str(), 0444), 0); }, 6,
        [](const ScratchDir& d, const Stat&, const std::string&) { EXPECT_EQ(ReadFile(d / "out"), "old"); }},
       {"a new file gets the usual mode", false, false, [](const ScratchDir& d) { fs::remove(d / "out"); }, 0,
@@ -627,7 +630,7 @@ TEST(SafeReplace, ReplacementKeepsOwnerModeAndLinks) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     if (c.NeedsRoot && !root) {
-      std::printf("skipped \"%s\": needs root to set owners or drop to another user\n", c.What);
+      std::printf("skipped \"%s\": needs root to give files to another user\n", c.What);
       continue;
     }
     ScratchDir dir;

@@ -237,6 +237,60 @@ TEST(Win32Paths, TheStoredNameFollowsTheLastBackslashOrColon) {
   std::filesystem::current_path(before);
 }
 
+// Outputs: written under a temporary name in the target's folder and moved
+// over the target by CommitOutput; AbandonOutput leaves the old target; a
+// read-only target is refused and NUL is written in place.
+std::size_t FilesIn(const std::filesystem::path& folder) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
+  return n;
+}
+
+TEST(Win32Output, MovedIntoPlaceOrAbandoned) {
+  for (const bool commit : {true, false}) {
+    for (const bool old : {true, false}) {
+      SCOPED_TRACE(testing::Message() << (commit ? "commit" : "abandon") << (old ? ", old file" : ", new file"));
+      ScratchDir dir;
+      if (old) WriteFile(dir / "target", "old bytes");
+      platform::TFile f;
+      platform::TOutput out{};
+      ASSERT_TRUE(platform::CreateOutput(f, out, dir / "target"));
+      EXPECT_EQ(out.Mode, platform::omReplace);
+      ASSERT_EQ(platform::Write(f, "new bytes!", 10), 10u);
+      EXPECT_EQ(FilesIn(dir.Path()), old ? 2u : 1u);
+      if (commit) {
+        EXPECT_TRUE(platform::CommitOutput(f, out, true, 0x21, 0));
+        EXPECT_EQ(ReadFile(dir / "target"), "new bytes!");
+        EXPECT_NE(GetFileAttributesA((dir / "target").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+        SetFileAttributesA((dir / "target").c_str(), FILE_ATTRIBUTE_NORMAL);
+      } else {
+        platform::AbandonOutput(f, out);
+        EXPECT_EQ(std::filesystem::exists(dir / "target"), old);
+        if (old) {
+          EXPECT_EQ(ReadFile(dir / "target"), "old bytes");
+        }
+      }
+      EXPECT_EQ(FilesIn(dir.Path()), commit || old ? 1u : 0u) << "no temporary file stays";
+    }
+  }
+}
+
+TEST(Win32Output, ReadOnlyTargetsAreRefusedDevicesWrittenInPlace) {
+  ScratchDir dir;
+  WriteFile(dir / "ro", "old bytes");
+  ASSERT_TRUE(SetFileAttributesA((dir / "ro").c_str(), FILE_ATTRIBUTE_READONLY));
+  platform::TFile f;
+  platform::TOutput out{};
+  EXPECT_FALSE(platform::CreateOutput(f, out, dir / "ro"));
+  EXPECT_FALSE(f.IsOpen());
+  SetFileAttributesA((dir / "ro").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(ReadFile(dir / "ro"), "old bytes");
+  EXPECT_EQ(FilesIn(dir.Path()), 1u);
+  ASSERT_TRUE(platform::CreateOutput(f, out, "NUL"));
+  EXPECT_EQ(out.Mode, platform::omInPlace);
+  EXPECT_TRUE(platform::CommitOutput(f, out, true, 0x21, 0));
+}
+
 TEST(Win32Paths, TheOutputNameIsTheFullPath) {
   ScratchDir dir;
   const std::filesystem::path before = std::filesystem::current_path();

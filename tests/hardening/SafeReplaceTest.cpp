@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -302,56 +303,74 @@ TEST(SafeReplace, NamesAreResolvedByTheKernel) {
 // ---------------------------------------------------------------------------
 // 3. A source that is not what its size said.
 
+// Appends to a file every millisecond from its own thread until stopped.
+class BackgroundWriter {
+public:
+  explicit BackgroundWriter(std::string name)
+      : Name(std::move(name)), Thread([this] {
+          while (!Stop) {
+            const int fd = open(Name.c_str(), O_WRONLY | O_APPEND);
+            if (fd >= 0) {
+              if (write(fd, "more words\n", 11) == 11) ++Writes;
+              close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+        }) {}
+  ~BackgroundWriter() {
+    Stop = true;
+    Thread.join();
+  }
+  BackgroundWriter(const BackgroundWriter&) = delete;
+  BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+  void WaitForFirstWrite() const {
+    while (Writes == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+private:
+  std::string Name;
+  std::atomic<bool> Stop{false};
+  std::atomic<int> Writes{0};
+  std::thread Thread;
+};
+
 TEST(SafeReplace, SourceThatChangesWhilePackedIsRefused) {
   struct Case {
     const char* What;
-    std::function<void(const std::string& src, std::atomic<bool>& stop)> Change;
+    off_t CutTo;      // -1: not cut
+    bool Background;  // a writer appends while the program runs
   } cases[] = {
-      {"cut to half",
-       [](const std::string& src, std::atomic<bool>&) {
-         ASSERT_EQ(truncate(src.c_str(), static_cast<off_t>(fs::file_size(src) / 2)), 0);
-       }},
-      {"cut to nothing", [](const std::string& src, std::atomic<bool>&) { ASSERT_EQ(truncate(src.c_str(), 0), 0); }},
-      {"a background writer appends",
-       [](const std::string& src, std::atomic<bool>& stop) {
-         std::atomic<int> writes{0};
-         std::thread writer([&src, &stop, &writes] {
-           while (!stop) {
-             const int fd = open(src.c_str(), O_WRONLY | O_APPEND);
-             if (fd >= 0) {
-               if (write(fd, "more words\n", 11) == 11) ++writes;
-               close(fd);
-             }
-             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-           }
-         });
-         writer.detach();
-         // The program goes on only once the source has grown.
-         while (writes == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-       }},
+      {"cut to half", 1500000, false},
+      {"cut to nothing", 0, false},
+      {"a background writer appends", -1, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     ScratchDir dir;
     const std::string old = PackedFrom(dir, test::TextLike(5000, 2), "p.lz");
     WriteFile(dir / "src", test::TextLike(3000000, 4));
-    std::atomic<bool> stop{false};
     Child child;
     Start(child, {{"c", "/0:" + (dir / "src"), "/1:" + (dir / "p.lz"), "/b:1000"}});
     // The packed file's temporary file shows once the source is open and its
     // size taken; the change happens while the program stands still.
     ASSERT_TRUE(WaitForTemporary(child, dir.Path()));
     ASSERT_EQ(kill(child.Pid, SIGSTOP), 0);
-    c.Change(dir / "src", stop);
+    std::unique_ptr<BackgroundWriter> writer;
+    if (c.CutTo >= 0) {
+      ASSERT_EQ(truncate((dir / "src").c_str(), c.CutTo), 0);
+    }
+    if (c.Background) {
+      writer = std::make_unique<BackgroundWriter>(dir / "src");
+      writer->WaitForFirstWrite();
+    }
     const Snapshot before = Take(dir.Path());
     ASSERT_EQ(kill(child.Pid, SIGCONT), 0);
     const int status = child.Wait();
-    stop = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    writer.reset();
     EXPECT_EQ(status, 0);
     EXPECT_NE(child.Output().find(ErrorLine(17)), std::string::npos) << child.Output();
     Snapshot expected = before;
-    expected["src"] = ReadFile(dir / "src");  // the writer may have gone on
+    expected["src"] = ReadFile(dir / "src");  // the writer went on
     for (auto it = expected.begin(); it != expected.end();)
       it = IsTemporary(it->first) ? expected.erase(it) : std::next(it);
     ExpectOnlyOutputChanged(expected, dir.Path(), "p.lz", {old});

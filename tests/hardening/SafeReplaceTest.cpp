@@ -25,6 +25,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/LzChild.h"
 #include "support/LzData.h"
 #include "support/ScratchDir.h"
 
@@ -37,6 +38,11 @@ using test::ScratchDir;
 using test::WriteFile;
 
 constexpr unsigned kNobody = 65534;
+
+// The sanitizer build of the program runs many times slower; its inputs are
+// smaller, still large enough for racing runs to overlap and for a run to be
+// caught in the middle.
+constexpr std::size_t Scaled(std::size_t bytes) { return test::UnderAddressSanitizer() ? bytes / 8 : bytes; }
 
 // ---------------------------------------------------------------------------
 // The program as a child process that a test can stop, signal and race.
@@ -340,7 +346,7 @@ TEST(SafeReplace, SourceThatChangesWhilePackedIsRefused) {
     off_t CutTo;      // -1: not cut
     bool Background;  // a writer appends while the program runs
   } cases[] = {
-      {"cut to half", 1500000, false},
+      {"cut to half", static_cast<off_t>(Scaled(1500000)), false},
       {"cut to nothing", 0, false},
       {"a background writer appends", -1, true},
   };
@@ -348,7 +354,7 @@ TEST(SafeReplace, SourceThatChangesWhilePackedIsRefused) {
     SCOPED_TRACE(c.What);
     ScratchDir dir;
     const std::string old = PackedFrom(dir, test::TextLike(5000, 2), "p.lz");
-    WriteFile(dir / "src", test::TextLike(3000000, 4));
+    WriteFile(dir / "src", test::TextLike(Scaled(3000000), 4));
     Child child;
     Start(child, {{"c", "/0:" + (dir / "src"), "/1:" + (dir / "p.lz"), "/b:1000"}});
     // The packed file's temporary file shows once the source is open and its
@@ -392,8 +398,8 @@ TEST(SafeReplace, SourceWithoutAKnownSizeIsRefused) {
 
 TEST(SafeReplace, RacingRunsLeaveOneWholeResult) {
   ScratchDir dir;
-  const std::string one = test::TextLike(1000000, 31);
-  const std::string two = test::RandomBytes(800000, 32);
+  const std::string one = test::TextLike(Scaled(1000000), 31);
+  const std::string two = test::RandomBytes(Scaled(800000), 32);
   WriteFile(dir / "one", one);
   WriteFile(dir / "two", two);
   const std::string packedOne = PackedBy(dir, "one", "one.lz");
@@ -504,7 +510,7 @@ private:
 
 TEST(SafeReplace, FailedWritesLeaveTheOldOutput) {
   ScratchDir dir;
-  const std::string big = test::RandomBytes(3000000, 8);
+  const std::string big = test::RandomBytes(1200000, 8);
   WriteFile(dir / "big", big);
   PackedBy(dir, "big", "big.lz");
   SmallDisk disk(dir / "disk");
@@ -545,7 +551,7 @@ TEST(SafeReplace, FailedWritesLeaveTheOldOutput) {
 
 TEST(SafeReplace, SignalsLeaveTheOldOutput) {
   ScratchDir dir;
-  const std::string large = test::Run(16000000, 'z');
+  const std::string large = test::Run(Scaled(16000000), 'z');
   WriteFile(dir / "large", large);
   PackedBy(dir, "large", "large.lz");
   struct Case {

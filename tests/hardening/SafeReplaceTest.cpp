@@ -570,7 +570,7 @@ TEST(SafeReplace, SignalsLeaveTheOldOutput) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     const std::string output = c.Unpack ? "restored" : "packed";
-    const std::string old = test::TextLike(2000000, 10);
+    const std::string old = test::TextLike(Scaled(2000000), 10);
     WriteFile(dir / output, old);
     const Snapshot before = Take(dir.Path());
     Child child;

@@ -239,7 +239,7 @@ TEST(Win32Paths, TheStoredNameFollowsTheLastBackslashOrColon) {
 
 // Outputs: written under a temporary name in the target's folder and moved
 // over the target by CommitOutput; AbandonOutput leaves the old target; a
-// read-only target is refused and NUL is written in place.
+// target held against writing is refused and NUL is written in place.
 std::size_t FilesIn(const std::filesystem::path& folder) {
   std::size_t n = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
@@ -275,16 +275,20 @@ TEST(Win32Output, MovedIntoPlaceOrAbandoned) {
   }
 }
 
-TEST(Win32Output, ReadOnlyTargetsAreRefusedDevicesWrittenInPlace) {
+// A target that another handle holds against writing (as the open source is
+// held while it is packed) is refused and nothing is made beside it.
+TEST(Win32Output, HeldTargetsAreRefusedDevicesWrittenInPlace) {
   ScratchDir dir;
-  WriteFile(dir / "ro", "old bytes");
-  ASSERT_TRUE(SetFileAttributesA((dir / "ro").c_str(), FILE_ATTRIBUTE_READONLY));
+  WriteFile(dir / "held", "old bytes");
+  const HANDLE holder = CreateFileA((dir / "held").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   platform::TFile f;
   platform::TOutput out{};
-  EXPECT_FALSE(platform::CreateOutput(f, out, dir / "ro"));
+  EXPECT_FALSE(platform::CreateOutput(f, out, dir / "held"));
   EXPECT_FALSE(f.IsOpen());
-  SetFileAttributesA((dir / "ro").c_str(), FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(ReadFile(dir / "ro"), "old bytes");
+  CloseHandle(holder);
+  EXPECT_EQ(ReadFile(dir / "held"), "old bytes");
   EXPECT_EQ(FilesIn(dir.Path()), 1u);
   ASSERT_TRUE(platform::CreateOutput(f, out, "NUL"));
   EXPECT_EQ(out.Mode, platform::omInPlace);

@@ -13,7 +13,6 @@ TTestSettings Settings;
 
 namespace {
 
-constexpr std::size_t kMaxNameLength = 255;
 constexpr std::size_t kMaxFolderLength = 65535;
 constexpr std::size_t kMaxNumberLength = 255;
 
@@ -91,11 +90,18 @@ void TakeRepeat(const std::string& arg, TTestSettings& settings) {
   settings.RepeatCount = static_cast<std::uint16_t>(value);
 }
 
+// A file name is used whole or not at all: cut short, it could name another,
+// existing file, which the run would then overwrite.
+void TakeName(const std::string& arg, std::string& field, TTestSettings& settings) {
+  field = arg.substr(3);
+  if (field.size() > platform::MaxNameLength()) settings.Command = cmdNone;
+}
+
 void TakeOption(TOption option, const std::string& arg, TTestSettings& settings) {
   switch (option) {
-    case opFile0: settings.File0 = arg.substr(3, kMaxNameLength); break;
-    case opFile1: settings.File1 = arg.substr(3, kMaxNameLength); break;
-    case opFile2: settings.File2 = arg.substr(3, kMaxNameLength); break;
+    case opFile0: TakeName(arg, settings.File0, settings); break;
+    case opFile1: TakeName(arg, settings.File1, settings); break;
+    case opFile2: TakeName(arg, settings.File2, settings); break;
     case opFolder: settings.WorkFolder = arg.substr(3, kMaxFolderLength); break;
     case opBuf: TakeLimited(arg, settings.BufSize, kBufTexts, settings); break;
     case opDic: TakeLimited(arg, settings.DicSize, kDicTexts, settings); break;

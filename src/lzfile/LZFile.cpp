@@ -86,19 +86,42 @@ void TLZFile::CloseFiles() {
 }
 
 void TLZFile::CloseSource() {
-  // Only a regular file gets attributes and a time: an output such as
-  // /dev/full must not have its permissions changed.
-  const bool restore = HasFlag(lfRestoreInfo) && SourceFile.Open &&
-                       platform::IsRegularFile(SourceFile.File);
-  const bool closed = SourceFile.Open && platform::Close(SourceFile.File);
+  // Unpacking writes the plain file; it goes in place with the recorded
+  // attributes and time.
+  if (IsOutput(SourceFile)) {
+    FinishOutput(SourceFile, lzeWriteSource, true, HasFlag(lfRestoreInfo));
+  } else if (SourceFile.Open) {
+    platform::Close(SourceFile.File);
+  }
   SourceFile.Open = false;
-  if (closed && restore) RestoreFileInfo();
   ClearFlag(lfRestoreInfo);
 }
 
 void TLZFile::ClosePacked() {
-  if (PackedFile.Open) platform::Close(PackedFile.File);
+  if (IsOutput(PackedFile)) {
+    FinishOutput(PackedFile, lzeWritePacked, false, false);
+  } else if (PackedFile.Open) {
+    platform::Close(PackedFile.File);
+  }
   PackedFile.Open = false;
+}
+
+bool TLZFile::IsOutput(const TLZHandle& handle) const {
+  return handle.Open && Output.Mode != platform::omNone && handle.File.Fd == Output.Fd;
+}
+
+// A whole result goes in place; so does what a damaged or cut code stream
+// gave, when keepDamaged says the user gets what could be restored. Any other
+// failure leaves the old target as it was. A result that cannot be completed
+// or put in place is a failed write.
+void TLZFile::FinishOutput(TLZHandle& handle, std::uint8_t writeError, bool keepDamaged, bool restore) {
+  const bool damaged = Error == lzeReadPacked || Error == lzeBadEndMarker || Error == lzeReadSuffix;
+  if (NoError() || (keepDamaged && damaged)) {
+    if (!platform::CommitOutput(handle.File, Output, restore, Info.Attr, Info.Time)) SetError(writeError);
+  } else {
+    platform::AbandonOutput(handle.File, Output);
+  }
+  handle.Open = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -131,6 +154,7 @@ bool TLZFile::OpenSource(const std::string& name) {
       ok = false;
     } else {
       Info.Size = static_cast<std::int32_t>(length);
+      Info.Left = Info.Size;
     }
   }
   SourceFile.Open = ok;
@@ -155,7 +179,7 @@ void TLZFile::CreatePacked(const std::string& name) {
     SetError(lzeOpenPackedWrite);
     return;
   }
-  if (!platform::CreateWrite(PackedFile.File, name)) {
+  if (!platform::CreateOutput(PackedFile.File, Output, name)) {
     SetError(lzeOpenPackedWrite);
     return;
   }
@@ -205,14 +229,33 @@ void TLZFile::WriteHeadInfo() {
 void TLZFile::PackData() {
   Codec.StartPacking();
   while (NoError() && ReadSource() > 0) PackBlocks();
+  if (NoError()) CheckSourceEnd();
   // ReadBuf is empty here, so this single pass ends the code stream.
   if (NoError()) PackBlocks();
 }
 
+// Reads no more than the Size that the header records: a source that grew
+// since it was opened must not give a stream longer than its header says.
 std::uint32_t TLZFile::ReadSource() {
-  ReadBuf.Fill(SourceFile.File);
+  const std::uint32_t left = Info.Left > 0 ? static_cast<std::uint32_t>(Info.Left) : 0;
+  const std::uint32_t room = ReadBuf.Room();
+  const std::uint32_t got = ReadBuf.ReadFrom(SourceFile.File, left < room ? left : room);
+  Info.Left -= static_cast<std::int32_t>(got);
   if (ReadBuf.Failed()) SetError(lzeReadSource);
   return ReadBuf.Used();
+}
+
+// The source must end exactly after Size bytes. One that ended early or goes
+// on (it changed while being packed, or the system does not know its size, as
+// for files under /proc) would give a packed file that cannot be unpacked.
+void TLZFile::CheckSourceEnd() {
+  if (Info.Left != 0) {
+    SetError(lzeReadSource);
+    return;
+  }
+  const std::uint32_t more = ReadBuf.ReadFrom(SourceFile.File, 1);
+  ReadBuf.Empty();
+  if (more != 0 || ReadBuf.Failed()) SetError(lzeReadSource);
 }
 
 void TLZFile::PackBlocks() {
@@ -263,9 +306,12 @@ void TLZFile::WriteSuffix() {
 //   3. open the packed file (8) and test the fixed header (9, 14, 15, 18, 21,
 //      20) and the information part (14, 13, 14, 15);
 //   4. an output that is the packed file itself, or a folder, or cannot be
-//      created (6); only here is the output created or truncated;
+//      created (6); only here is the output created, under a temporary name
+//      beside the target;
 //   5. decode (11 for a read failure or a damaged stream, 19 for a failed
-//      write), then the end marker (23, 25, 24).
+//      write), then the end marker (23, 25, 24);
+//   6. the output goes in place, unless a write failed (19): then the old
+//      target stays as it was.
 // For any single cause the code is the same as with the output created first.
 
 void TLZFile::UnpackFile(const std::string& packedName, const std::string& targetName) {
@@ -380,7 +426,7 @@ void TLZFile::CreateOutput() {
   SetError(lzeNone);
   const std::string name = OutputName();
   if (platform::IsSameFile(PackedFile.File, name) ||
-      !platform::CreateWrite(SourceFile.File, name)) {
+      !platform::CreateOutput(SourceFile.File, Output, name)) {
     SetError(lzeOpenSourceWrite);
     return;
   }
@@ -398,6 +444,9 @@ void TLZFile::UnpackData() {
   // longer than a block, or bits read ahead (a file that ends right after its
   // code stream): deliver that before the end marker is looked for.
   while (NoError() && Info.Left > 0 && ReadBuf.IsEmpty() && DrainDecoder()) FlushOutput();
+  // A whole stream ends with a whole phrase. Reaching Size inside one means
+  // the Size field is smaller than the data: the stream is damaged.
+  if (NoError() && Info.Left == 0 && Codec.PhraseUnfinished()) SetError(lzeReadPacked);
 }
 
 // The decoder may produce no more than the write buffer holds and the plain
@@ -479,12 +528,6 @@ void TLZFile::CheckSuffix() {
   if (ReadBuf.Used() < fmt::EndMarkerSize ||
       std::memcmp(ReadBuf.CheckedDataPtr(), fmt::EndMarker, fmt::EndMarkerSize) != 0)
     SetError(lzeBadEndMarker);
-}
-
-void TLZFile::RestoreFileInfo() {
-  // Time first: a read-only attribute applied first could keep it from being set.
-  platform::SetDosTime(OutputName(), Info.Time);
-  platform::SetAttributes(OutputName(), Info.Attr);
 }
 
 }  // namespace vorka

@@ -29,7 +29,7 @@ struct TLZFileInfo {
   std::int32_t Attr;
   std::int32_t Time;
   std::int32_t Size;
-  std::int32_t Left;  // unpacking: bytes still owed
+  std::int32_t Left;  // bytes still to read (packing) or still owed (unpacking)
 };
 
 // A file handle that a zero-filled object holds as "closed": descriptor 0 is
@@ -53,6 +53,9 @@ struct TLZFile {
   std::uint8_t FileName[256];   // length-prefixed: FileName[0] bytes follow
   std::uint32_t OutNameLen;
   char OutName[4096];           // full path of the current unpacking's output
+  // The output being written (packed file or restored file): under a
+  // temporary name until the operation ends, then put in place or dropped.
+  platform::TOutput Output;
   std::uint16_t Version;
   TLZCodec Codec;
 
@@ -114,9 +117,12 @@ struct TLZFile {
   void PackBlock(std::uint32_t& consumed, std::uint32_t& written);
   void FlushPacked();
   void WriteSuffix();
+  void CheckSourceEnd();
   void CloseFiles();
   void CloseSource();
   void ClosePacked();
+  bool IsOutput(const TLZHandle& handle) const;
+  void FinishOutput(TLZHandle& handle, std::uint8_t writeError, bool keepDamaged, bool restore);
 
   // Steps of unpacking.
   bool SetOutName(const std::string& name);
@@ -132,7 +138,6 @@ struct TLZFile {
   std::uint32_t OutputRoom() const;
   void FlushOutput();
   void CheckSuffix();
-  void RestoreFileInfo();
 };
 
 }  // namespace vorka

@@ -27,6 +27,48 @@ bool OpenRead(TFile& file, const std::string& name);
 // New files get the permissions 0666 less the umask.
 bool CreateWrite(TFile& file, const std::string& name);
 
+// An output file on its way to its name. A regular target (or a new one) is
+// written under a temporary name in the folder where the kernel finds the
+// target and put in place by one rename when it is complete, so the old file
+// stays whole until then; a device is written in place. All zero bytes is the
+// state "no output".
+enum : std::uint8_t {
+  omNone = 0,     // nothing open
+  omReplace = 1,  // a temporary file that CommitOutput renames over the target
+  omInPlace = 2,  // the target itself (a device, or a folder that takes no new file)
+};
+
+struct TOutput {
+  std::uint8_t Mode;
+  bool HadOld;             // an existing regular file is being replaced
+  int Fd;                  // the descriptor handed out for writing
+  int Folder;              // POSIX: the target's folder, while Mode is omReplace
+  std::uint32_t OldMode;   // permission bits (POSIX) or attribute bits (Win32) of the old file
+  std::uint32_t OldOwner;
+  std::uint32_t OldGroup;
+  char Target[4096];       // POSIX: the target's last name part; Win32: its full name
+  char Temp[4096];         // likewise for the temporary file
+};
+
+// Opens name for writing as an output. Fails, changing nothing, for a folder,
+// for an existing file this process may not open for writing, and for a name
+// where no file can be made. A symbolic link as the last part is followed, so
+// the file it points to is replaced and the link stays. While a temporary file
+// exists, SIGINT, SIGTERM and SIGHUP remove it before they end the program.
+bool CreateOutput(TFile& file, TOutput& out, const std::string& name);
+
+// Finishes an output from CreateOutput: with restore, applies the MS-DOS time
+// and attribute bits (a regular file only; the time first); a replacement
+// first takes the old file's permission bits, and owner and group where the
+// process may set them. Then closes it and renames the temporary file over the
+// target. False when the file could not be completed or put in place: the
+// temporary file is then removed and the old target stays as it was.
+bool CommitOutput(TFile& file, TOutput& out, bool restore, std::int32_t attr, std::int32_t dosTime);
+
+// Drops an output from CreateOutput: a temporary file is closed and removed and
+// the old target stays as it was; a file written in place is closed as it is.
+void AbandonOutput(TFile& file, TOutput& out);
+
 // Reads up to count bytes into data; returns the number that arrived, 0 on
 // failure or at the end of the file.
 std::uint32_t Read(TFile& file, void* data, std::uint32_t count);
@@ -74,8 +116,10 @@ std::int32_t GetDosTime(const std::string& name);
 // returns false.
 bool SetDosTime(const std::string& name, std::int32_t dosTime);
 
-// Absolute, lexically normalised path of a name (relative names are taken
-// from the current folder). Never touches the file itself.
+// The name made absolute: a relative name gets the current folder put before
+// it. On POSIX "." and ".." stay for the kernel to resolve (a symbolic link
+// before ".." leads elsewhere than a lexical clean-up would); Windows resolves
+// them by text, as its own calls do. Never touches the file itself.
 std::string FullPath(const std::string& name);
 
 // Halts the program at once as the runtime of old did for an internal fault:

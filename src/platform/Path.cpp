@@ -6,6 +6,8 @@ namespace vorka::platform {
 
 char JoinDelimiter() { return '/'; }
 
+std::size_t MaxNameLength() { return 4095; }
+
 bool IsPathDelimiter(char c) { return c == '/'; }
 
 bool HoldsPathPart(const std::string& name) { return name.find('/') != std::string::npos; }

@@ -23,4 +23,9 @@ bool HoldsPathPart(const std::string& name);
 // folder part, delimiter included.
 std::size_t NameStart(const std::string& name);
 
+// The longest file name the command line takes: 4095 bytes here, the longest
+// path the system opens; 255 characters on Windows. A name is never cut, since
+// a cut name can be another, existing file's name; a longer one is refused.
+std::size_t MaxNameLength();
+
 }  // namespace vorka::platform

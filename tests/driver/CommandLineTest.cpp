@@ -249,8 +249,36 @@ std::vector<ParseCase> Cases() {
     t.push_back(c);
   }
   {
-    auto c = Joined("name cut to 255", {"c", "/1:" + std::string(300, 'n')}, cmdPack);
-    c.File1 = kDir + std::string(255, 'n');
+    // Names are never cut: the first 255 bytes could name another file.
+    auto c = Joined("300-byte name used whole", {"c", "/1:" + std::string(300, 'n')}, cmdPack);
+    c.File1 = kDir + std::string(300, 'n');
+    t.push_back(c);
+  }
+  {
+    const std::string longest = "/" + std::string(4094, 'p');
+    auto c = Joined("4095-byte name, the longest taken", {"d", "/0:" + longest}, cmdUnpack);
+    c.File0 = longest;
+    t.push_back(c);
+  }
+  const struct {
+    const char* Title;
+    const char* Option;
+    std::string ParseCase::*Field;
+  } tooLongNames[] = {{"4096-byte /0: refused", "/0:", &ParseCase::File0},
+                      {"4096-byte /1: refused", "/1:", &ParseCase::File1},
+                      {"4096-byte /2: refused", "/2:", &ParseCase::File2}};
+  for (const auto& n : tooLongNames) {
+    // One byte too long makes the command line invalid, without a message;
+    // the other options are still taken.
+    const std::string tooLong = "/" + std::string(4095, 'q');
+    auto c = Joined(n.Title, {"cd", n.Option + tooLong, "/b:1000"}, cmdNone, "  использую буфер, байт: 1000\n");
+    c.BufSize = 1000;
+    c.*n.Field = tooLong;
+    t.push_back(c);
+  }
+  {
+    auto c = Joined("4200-byte name refused", {"c", "/1:" + std::string(4200, 'n')}, cmdNone);
+    c.File1 = kDir + std::string(4200, 'n');
     t.push_back(c);
   }
   {

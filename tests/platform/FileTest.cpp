@@ -10,6 +10,8 @@
 #include <string>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,6 +72,189 @@ TEST(PlatformFileOpen, CreateWriteTruncatesAndAcceptsDevices) {
   EXPECT_EQ(platform::Write(f, "abc", 3), 0u);
   EXPECT_FALSE(platform::IsRegularFile(f));
   platform::Close(f);
+}
+
+// Outputs: a regular or new target is written under a temporary name beside
+// it and renamed into place by CommitOutput; AbandonOutput leaves the old
+// target; devices are written in place.
+
+std::size_t Temporaries(const fs::path& folder) {
+  std::size_t n = 0;
+  for (const auto& e : fs::directory_iterator(folder))
+    if (e.path().filename().string().rfind(".vorka-", 0) == 0) ++n;
+  return n;
+}
+
+ino_t InodeOf(const std::string& name) {
+  struct stat st {};
+  return stat(name.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+TEST(PlatformOutput, CommitReplacesAbandonKeeps) {
+  struct Case {
+    const char* What;
+    const char* Name;       // as given, in the scratch folder
+    const char* Written;    // the file the bytes end up in
+    bool Old;               // Written exists before
+    bool Commit;
+  } cases[] = {
+      {"new file, committed", "new", "new", false, true},
+      {"new file, abandoned", "new", "new", false, false},
+      {"existing file, committed", "old", "old", true, true},
+      {"existing file, abandoned", "old", "old", true, false},
+      {"link as the last part, committed", "link", "sub/target", true, true},
+      {"link as the last part, abandoned", "link", "sub/target", true, false},
+      {"link before ..", "dirlink/../old", "old", true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    ScratchDir dir;
+    fs::create_directories(dir / "sub/deeper");
+    fs::create_symlink("sub/target", dir / "link");
+    fs::create_symlink("sub/deeper", dir / "dirlink");  // dirlink/.. is sub
+    WriteFile(dir / "old", "old bytes");
+    WriteFile(dir / "sub/old", "must stay");
+    WriteFile(dir / "sub/target", "old bytes");
+    const std::string name = std::string(c.Name) == "dirlink/../old" ? dir / "dirlink/../old" : dir / c.Name;
+    const std::string written = std::string(c.Name) == "dirlink/../old" ? dir / "sub/old" : dir / c.Written;
+    if (std::string(c.Name) == "dirlink/../old") WriteFile(written, "old bytes");
+    const ino_t before = InodeOf(written);
+
+    platform::TFile f;
+    platform::TOutput out{};
+    ASSERT_TRUE(platform::CreateOutput(f, out, name));
+    EXPECT_EQ(out.Mode, platform::omReplace);
+    EXPECT_EQ(Temporaries(fs::path(written).parent_path()), 1u);
+    ASSERT_EQ(platform::Write(f, "new bytes!", 10), 10u);
+    // Until the end the target is untouched.
+    if (c.Old) {
+      EXPECT_EQ(ReadFile(written), "old bytes");
+    }
+    if (c.Commit) {
+      EXPECT_TRUE(platform::CommitOutput(f, out, false, 0, 0));
+      EXPECT_EQ(ReadFile(written), "new bytes!");
+      if (c.Old) {
+        EXPECT_NE(InodeOf(written), before);
+      }
+    } else {
+      platform::AbandonOutput(f, out);
+      EXPECT_EQ(fs::exists(written), c.Old);
+      if (c.Old) {
+        EXPECT_EQ(ReadFile(written), "old bytes");
+      }
+    }
+    EXPECT_FALSE(f.IsOpen());
+    EXPECT_EQ(out.Mode, platform::omNone);
+    EXPECT_EQ(Temporaries(fs::path(written).parent_path()), 0u);
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+    if (std::string(c.Name) == "dirlink/../old") {
+      EXPECT_EQ(ReadFile(dir / "old"), "old bytes");
+    }
+  }
+}
+
+TEST(PlatformOutput, RefusedTargetsAndDevices) {
+  ScratchDir dir;
+  fs::create_directory(dir / "folder");
+  WriteFile(dir / "plain", "x");
+  struct Case {
+    std::string Name;
+    bool Opens;
+    std::uint8_t Mode;
+  } cases[] = {
+      {dir / "folder", false, platform::omNone},
+      {dir / "folder/", false, platform::omNone},
+      {dir / "no/such/folder/file", false, platform::omNone},
+      {dir / "plain/below", false, platform::omNone},
+      {"", false, platform::omNone},
+      {"/dev/null", true, platform::omInPlace},
+      {dir / "new", true, platform::omReplace},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    platform::TFile f;
+    platform::TOutput out{};
+    EXPECT_EQ(platform::CreateOutput(f, out, c.Name), c.Opens);
+    EXPECT_EQ(out.Mode, c.Mode);
+    EXPECT_EQ(f.IsOpen(), c.Opens);
+    if (c.Opens) {
+      EXPECT_TRUE(platform::CommitOutput(f, out, true, 0x21, 0));
+    }
+    EXPECT_EQ(Temporaries(dir.Path()), 0u);
+  }
+  struct stat st {};
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  EXPECT_NE(st.st_mode & 0222, 0u) << "a device never gets attributes";
+}
+
+TEST(PlatformOutput, CommitAppliesModeTimeAndAttributes) {
+  ScratchDir dir;
+  const std::int32_t dos = (44 << 25) | (6 << 21) | (15 << 16) | (12 << 11) | (30 << 5) | 10;  // 2024-06-15 12:30:20
+  struct Case {
+    const char* What;
+    mode_t OldMode;  // 0: no old file
+    bool Restore;
+    std::int32_t Attr;
+    mode_t Expected;
+  } cases[] = {
+      {"old mode kept", 0640, false, 0, 0640},
+      {"old mode kept, then read-only applied", 0664, true, 0x21, 0444},
+      {"owner write given back", 0440, true, 0x20, 0640},
+      {"new file, umask applies", 0, false, 0, 0666},
+  };
+  const mode_t mask = umask(022);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    const std::string name = dir / "target";
+    fs::remove(name);
+    if (c.OldMode != 0) {
+      WriteFile(name, "old");
+      ASSERT_EQ(chmod(name.c_str(), c.OldMode | 0200), 0);  // writable while CreateOutput looks
+    }
+    platform::TFile f;
+    platform::TOutput out{};
+    ASSERT_TRUE(platform::CreateOutput(f, out, name));
+    if (c.OldMode != 0) {
+      ASSERT_EQ(chmod(name.c_str(), c.OldMode), 0);
+    }
+    out.OldMode = c.OldMode;
+    ASSERT_TRUE(platform::CommitOutput(f, out, c.Restore, c.Attr, dos));
+    const mode_t expected = c.OldMode == 0 ? (c.Expected & ~022) : c.Expected;
+    EXPECT_EQ(ModeOf(name), expected);
+    if (c.Restore) {
+      EXPECT_EQ(platform::GetDosTime(name), dos);
+    }
+  }
+  umask(mask);
+}
+
+// A signal that ends the program while a temporary file exists takes the file
+// with it, and the program still ends by that signal.
+TEST(PlatformOutput, SignalRemovesTheTemporaryFile) {
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    ScratchDir dir;
+    WriteFile(dir / "target", "old bytes");
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (const int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+      platform::TFile f;
+      platform::TOutput out{};
+      if (!platform::CreateOutput(f, out, dir / "target")) _exit(1);
+      if (platform::Write(f, "partial", 7) != 7) _exit(2);
+      raise(sig);
+      _exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), sig);
+    EXPECT_EQ(ReadFile(dir / "target"), "old bytes");
+    EXPECT_EQ(Temporaries(dir.Path()), 0u);
+  }
 }
 
 TEST(PlatformFileTransfer, ReadWritePositionLengthEnd) {
@@ -220,18 +405,21 @@ TEST(PlatformFileTime, OutsideTheDosRangeOrUnreadableGivesZero) {
   EXPECT_EQ(platform::GetDosTime(dir / "folder"), 0);
 }
 
-TEST(PlatformFilePath, FullPathIsAbsoluteAndNormalised) {
+// "." and ".." stay for the kernel: with a symbolic link before "..", a
+// lexical clean-up would name another file than the one open() reaches.
+TEST(PlatformFilePath, FullPathIsAbsoluteAndLeavesDotsToTheKernel) {
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   const std::string here = cwd;
   struct Case {
     std::string Name, Full;
-  } cases[] = {{"/a/b/../c", "/a/c"},
-               {"/a/./b//c", "/a/b/c"},
+  } cases[] = {{"/a/b/../c", "/a/b/../c"},
+               {"/a/./b//c", "/a/./b//c"},
                {"/x/y/z", "/x/y/z"},
                {"file.txt", here + "/file.txt"},
-               {"./sub/../file.txt", here + "/file.txt"},
-               {"name:with:colons", here + "/name:with:colons"}};
+               {"./sub/../file.txt", here + "/./sub/../file.txt"},
+               {"name:with:colons", here + "/name:with:colons"},
+               {"", ""}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     EXPECT_EQ(platform::FullPath(c.Name), c.Full);

@@ -237,6 +237,64 @@ TEST(Win32Paths, TheStoredNameFollowsTheLastBackslashOrColon) {
   std::filesystem::current_path(before);
 }
 
+// Outputs: written under a temporary name in the target's folder and moved
+// over the target by CommitOutput; AbandonOutput leaves the old target; a
+// target held against writing is refused and NUL is written in place.
+std::size_t FilesIn(const std::filesystem::path& folder) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
+  return n;
+}
+
+TEST(Win32Output, MovedIntoPlaceOrAbandoned) {
+  for (const bool commit : {true, false}) {
+    for (const bool old : {true, false}) {
+      SCOPED_TRACE(testing::Message() << (commit ? "commit" : "abandon") << (old ? ", old file" : ", new file"));
+      ScratchDir dir;
+      if (old) WriteFile(dir / "target", "old bytes");
+      platform::TFile f;
+      platform::TOutput out{};
+      ASSERT_TRUE(platform::CreateOutput(f, out, dir / "target"));
+      EXPECT_EQ(out.Mode, platform::omReplace);
+      ASSERT_EQ(platform::Write(f, "new bytes!", 10), 10u);
+      EXPECT_EQ(FilesIn(dir.Path()), old ? 2u : 1u);
+      if (commit) {
+        EXPECT_TRUE(platform::CommitOutput(f, out, true, 0x21, 0));
+        EXPECT_EQ(ReadFile(dir / "target"), "new bytes!");
+        EXPECT_NE(GetFileAttributesA((dir / "target").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+        SetFileAttributesA((dir / "target").c_str(), FILE_ATTRIBUTE_NORMAL);
+      } else {
+        platform::AbandonOutput(f, out);
+        EXPECT_EQ(std::filesystem::exists(dir / "target"), old);
+        if (old) {
+          EXPECT_EQ(ReadFile(dir / "target"), "old bytes");
+        }
+      }
+      EXPECT_EQ(FilesIn(dir.Path()), commit || old ? 1u : 0u) << "no temporary file stays";
+    }
+  }
+}
+
+// A target that another handle holds against writing (as the open source is
+// held while it is packed) is refused and nothing is made beside it.
+TEST(Win32Output, HeldTargetsAreRefusedDevicesWrittenInPlace) {
+  ScratchDir dir;
+  WriteFile(dir / "held", "old bytes");
+  const HANDLE holder = CreateFileA((dir / "held").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  platform::TFile f;
+  platform::TOutput out{};
+  EXPECT_FALSE(platform::CreateOutput(f, out, dir / "held"));
+  EXPECT_FALSE(f.IsOpen());
+  CloseHandle(holder);
+  EXPECT_EQ(ReadFile(dir / "held"), "old bytes");
+  EXPECT_EQ(FilesIn(dir.Path()), 1u);
+  ASSERT_TRUE(platform::CreateOutput(f, out, "NUL"));
+  EXPECT_EQ(out.Mode, platform::omInPlace);
+  EXPECT_TRUE(platform::CommitOutput(f, out, true, 0x21, 0));
+}
+
 TEST(Win32Paths, TheOutputNameIsTheFullPath) {
   ScratchDir dir;
   const std::filesystem::path before = std::filesystem::current_path();

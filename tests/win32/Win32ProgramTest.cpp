@@ -4,6 +4,7 @@
 // the Windows path rules is tested through the driver's own calls.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -100,6 +101,27 @@ TEST(Win32CommandLine, WorkFolderAndJoinFollowTheWindowsDelimiters) {
     std::string name = j.Name;
     AddWorkFolder(name, j.Folder);
     EXPECT_EQ(name, j.Joined);
+  }
+}
+
+// Names are never cut: the Windows build takes up to 255 characters and
+// refuses a longer value, which makes the command line invalid.
+TEST(Win32CommandLine, NamesOver255CharactersAreRefused) {
+  const struct {
+    const char* What;
+    std::size_t Length;
+    std::uint8_t Command;
+  } cases[] = {{"255 characters", 255, cmdPack}, {"256 characters", 256, cmdNone}, {"300 characters", 300, cmdNone}};
+  for (const auto& c : cases) {
+    for (const char* option : {"/0:", "/1:", "/2:"}) {
+      SCOPED_TRACE(std::string(c.What) + " in " + option);
+      const std::string name = "C:\\" + std::string(c.Length - 3, 'n');
+      TTestSettings s;
+      ParseCommandLine(s, {"c", option + name}, "C:\\prog\\vorka.exe");
+      EXPECT_EQ(s.Command, c.Command);
+      const std::string& field = option[1] == '0' ? s.File0 : option[1] == '1' ? s.File1 : s.File2;
+      EXPECT_EQ(field, name) << "never cut";
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 // a sharing violation instead of destroying the input.
 #include "../File.h"
 
+#include <cstring>
 #include <vector>
 
 #include <fcntl.h>
@@ -77,7 +78,131 @@ std::string UniversalName(const std::string& full) {
   return info->lpUniversalName != nullptr ? std::string(info->lpUniversalName) : full;
 }
 
+// The temporary file that Ctrl-C, Ctrl-Break or closing the console takes
+// away with it. The handler runs on a thread of its own while the main thread
+// may still hold the file open; the file is opened with delete sharing, so
+// the deletion completes when the process ends and closes it.
+char CtrlTemp[MAX_PATH];
+volatile LONG CtrlArmed = 0;
+bool CtrlInstalled = false;
+
+BOOL WINAPI OnCtrl(DWORD) {
+  if (CtrlArmed != 0) DeleteFileA(CtrlTemp);
+  return FALSE;  // the default handling then ends the process
+}
+
+void ArmCtrl(const char* temp) {
+  InterlockedExchange(&CtrlArmed, 0);
+  lstrcpynA(CtrlTemp, temp, MAX_PATH);
+  InterlockedExchange(&CtrlArmed, 1);
+  if (!CtrlInstalled) CtrlInstalled = SetConsoleCtrlHandler(OnCtrl, TRUE) != 0;
+}
+
+void DisarmCtrl() { InterlockedExchange(&CtrlArmed, 0); }
+
+bool CopyName(char* to, std::size_t size, const std::string& from) {
+  if (from.size() >= size) return false;
+  std::memcpy(to, from.data(), from.size());
+  to[from.size()] = '\0';
+  return true;
+}
+
+void ApplyTime(HANDLE h, std::int32_t dosTime) {
+  const auto v = static_cast<std::uint32_t>(dosTime);
+  FILETIME local{};
+  FILETIME utc{};
+  if (ValidDosDateTime(v) &&
+      DosDateTimeToFileTime(static_cast<WORD>(v >> 16), static_cast<WORD>(v & 0xFFFF), &local) &&
+      LocalFileTimeToFileTime(&local, &utc))
+    SetFileTime(h, nullptr, nullptr, &utc);
+}
+
 }  // namespace
+
+bool CreateOutput(TFile& file, TOutput& out, const std::string& name) {
+  file.Fd = -1;
+  out.Mode = omNone;
+  out.Fd = -1;
+  out.Folder = -1;
+  out.HadOld = false;
+  if (name.empty()) return false;
+  const DWORD attr = GetFileAttributesA(name.c_str());
+  if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  bool plain = false;
+  if (attr != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND) {
+    // An existing file must still be one this process may write (and nobody
+    // holds it against writing, as the open source does); NUL and CON are
+    // written as they are.
+    const HANDLE probe = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    plain = !IsDiskFile(probe);
+    CloseHandle(probe);
+    out.HadOld = !plain;
+    out.OldMode = attr;
+  }
+  const std::string full = FullPath(name);
+  const std::size_t slash = full.find_last_of("\\/");
+  if (!plain && slash != std::string::npos && CopyName(out.Target, sizeof out.Target, full)) {
+    const std::string folder = full.substr(0, slash + 1);
+    if (GetTempFileNameA(folder.c_str(), "vrk", 0, out.Temp) != 0) {
+      ArmCtrl(out.Temp);
+      const HANDLE h = CreateFileA(out.Temp, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                   TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (Adopt(file, h, _O_WRONLY)) {
+        out.Mode = omReplace;
+        out.Fd = file.Fd;
+        return true;
+      }
+      DeleteFileA(out.Temp);
+      DisarmCtrl();
+    }
+    // A folder that takes no new file: an existing, writable target is
+    // written in place as it always was; a new one cannot be made.
+    if (!out.HadOld) return false;
+  }
+  if (!CopyName(out.Target, sizeof out.Target, name) || !CreateWrite(file, name)) return false;
+  out.Mode = omInPlace;
+  out.Fd = file.Fd;
+  return true;
+}
+
+bool CommitOutput(TFile& file, TOutput& out, bool restore, std::int32_t attr, std::int32_t dosTime) {
+  if (out.Mode == omNone || file.Fd != out.Fd) return false;
+  const HANDLE h = HandleOf(file);
+  const bool disk = IsDiskFile(h);
+  if (restore && disk) ApplyTime(h, dosTime);
+  bool ok = Close(file);
+  if (out.Mode == omReplace) {
+    if (restore) {
+      SetFileAttributesA(out.Temp, static_cast<DWORD>(attr));
+    } else if (out.HadOld) {
+      SetFileAttributesA(out.Temp, out.OldMode);
+    }
+    if (ok) ok = MoveFileExA(out.Temp, out.Target, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!ok) {
+      SetFileAttributesA(out.Temp, FILE_ATTRIBUTE_NORMAL);
+      DeleteFileA(out.Temp);
+    }
+    DisarmCtrl();
+  } else if (restore && disk) {
+    SetFileAttributesA(out.Target, static_cast<DWORD>(attr));
+  }
+  out.Mode = omNone;
+  out.Fd = -1;
+  return ok;
+}
+
+void AbandonOutput(TFile& file, TOutput& out) {
+  if (out.Mode == omNone || file.Fd != out.Fd) return;
+  Close(file);
+  if (out.Mode == omReplace) {
+    DeleteFileA(out.Temp);
+    DisarmCtrl();
+  }
+  out.Mode = omNone;
+  out.Fd = -1;
+}
 
 bool OpenRead(TFile& file, const std::string& name) {
   file.Fd = -1;

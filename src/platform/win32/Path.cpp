@@ -7,6 +7,8 @@ namespace vorka::platform {
 
 char JoinDelimiter() { return '\\'; }
 
+std::size_t MaxNameLength() { return 255; }
+
 bool IsPathDelimiter(char c) { return c == '\\' || c == ':'; }
 
 bool HoldsPathPart(const std::string& name) {

@@ -53,7 +53,7 @@ std::string WithoutNameAttrTime(const std::string& file) {
 struct Setting {
   std::vector<std::string> Options;
   std::uint32_t Dic, Frag;
-  std::size_t EveryNth;  // which corpus files: all (1) or a sample
+  std::size_t EveryNth;  // which corpus files: all (1) or a sample of those up to 1 MiB
 };
 
 TEST(MemoryApiProgram, PackMemoryWritesWhatTheProgramWritesApartFromTheName) {
@@ -69,6 +69,7 @@ TEST(MemoryApiProgram, PackMemoryWritesWhatTheProgramWritesApartFromTheName) {
   };
   for (const Setting& s : settings) {
     for (std::size_t i = 0; i < files.size(); i += s.EveryNth) {
+      if (s.EveryNth != 1 && fs::file_size(files[i]) > (1u << 20)) continue;
       SCOPED_TRACE(files[i].string() + " " + std::to_string(s.Dic) + "/" + std::to_string(s.Frag));
       const std::string packedName = dir / "cli.pk";
       std::vector<std::string> args = {"c", "/0:" + files[i].string(), "/1:" + packedName, "/go"};

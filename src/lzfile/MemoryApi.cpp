@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "../Vorka.h"
 #include "LZFormat.h"
@@ -19,6 +20,9 @@ namespace {
 
 // The codec's calls take 32-bit lengths; larger areas go in pieces.
 constexpr std::uint64_t kMaxPiece = std::uint64_t{1} << 30;
+// Output block of one packing call: the storage is filled in this far ahead
+// of the codes.
+constexpr std::uint64_t kOutputPiece = std::uint64_t{1} << 20;
 
 // Header, information part with an empty name, and end marker.
 constexpr std::uint64_t kFrame = fmt::HeadFixedSize + fmt::InfoPartSize(0) + fmt::EndMarkerSize;
@@ -100,22 +104,38 @@ int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint
   if (!codec.Init(dicSize)) return lzeNoDictionaryMemory;
   const TCodecGuard guard{codec};
   codec.SetMaxFragment(maxFrag);
+  // One byte more than the bound: a final call that leaves room in its block
+  // has ended the stream.
+  const std::size_t capacity = PackedSizeBound(plainSize) + 1;
   try {
-    // One byte more than the bound: a final call that leaves room has ended the stream.
-    packed.resize(PackedSizeBound(plainSize) + 1);
+    packed.reserve(capacity);
   } catch (const std::bad_alloc&) {
     return lzeNoBufferMemory;
   } catch (const std::length_error&) {
     return lzeNoBufferMemory;
   }
-
-  std::uint8_t* out = packed.data();
-  fmt::PutHeadFixed(out, codec.DictionarySize(), codec.MaxFragment());
+  // Within the reserved capacity resize never moves the storage, so the size
+  // can follow what is written and only that much is ever filled in.
+  std::size_t used = fmt::HeadFixedSize + fmt::InfoPartSize(0);
+  packed.resize(used);
+  fmt::PutHeadFixed(packed.data(), codec.DictionarySize(), codec.MaxFragment());
   fmt::TInfoFields fields;
   fields.Size = static_cast<std::int32_t>(plainSize);
-  fmt::PutHeadInfo(out + fmt::HeadFixedSize, fields);
-  std::size_t used = fmt::HeadFixedSize + fmt::InfoPartSize(0);
-  const std::size_t limit = packed.size() - fmt::EndMarkerSize;
+  fmt::PutHeadInfo(packed.data() + fmt::HeadFixedSize, fields);
+  const std::size_t limit = capacity - fmt::EndMarkerSize;
+
+  // Each call gets the next piece of the storage as its output block; the
+  // result is that block's size.
+  const auto encode = [&](const std::uint8_t* input, std::uint32_t length, std::uint32_t& consumed) {
+    const std::uint32_t room = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit - used, kOutputPiece));
+    std::uint32_t written = 0;
+    consumed = 0;
+    packed.resize(used + room);
+    if (room != 0) codec.EncodeBlock(input, length, consumed, packed.data() + used, room, written);
+    used += written;
+    packed.resize(used);
+    return std::pair{room, written};
+  };
 
   // The bound leaves room for every code; should it ever fall short, the call
   // fails rather than cut the stream.
@@ -124,32 +144,25 @@ int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint
   codec.StartPacking();
   std::uint32_t pos = 0;
   while (pos < plainSize) {
-    const std::uint32_t room = Piece(limit - used);
     std::uint32_t consumed = 0;
-    std::uint32_t written = 0;
-    if (room != 0) codec.EncodeBlock(in + pos, plainSize - pos, consumed, out + used, room, written);
+    const auto [room, written] = encode(in + pos, plainSize - pos, consumed);
     if (consumed == 0 && written == 0) {
       packed.clear();
       return lzeWritePacked;
     }
     pos += consumed;
-    used += written;
   }
   // Final calls end the stream; one that leaves room in its block has ended it.
   for (;;) {
-    const std::uint32_t room = Piece(limit - used);
     std::uint32_t consumed = 0;
-    std::uint32_t written = 0;
-    if (room != 0) codec.EncodeBlock(in, 0, consumed, out + used, room, written);
-    used += written;
+    const auto [room, written] = encode(in, 0, consumed);
     if (written < room) break;
     if (room == 0) {
       packed.clear();
       return lzeWritePacked;
     }
   }
-  std::memcpy(out + used, fmt::EndMarker, fmt::EndMarkerSize);
-  packed.resize(used + fmt::EndMarkerSize);
+  packed.insert(packed.end(), fmt::EndMarker, fmt::EndMarker + fmt::EndMarkerSize);
   return lzeNone;
 }
 

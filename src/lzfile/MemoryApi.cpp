@@ -22,7 +22,7 @@ namespace {
 constexpr std::uint64_t kMaxPiece = std::uint64_t{1} << 30;
 // Output block of one packing call: the storage is filled in this far ahead
 // of the codes.
-constexpr std::uint64_t kOutputPiece = std::uint64_t{1} << 20;
+constexpr std::uint64_t kOutputPiece = std::uint64_t{1} << 18;
 
 // Header, information part with an empty name, and end marker.
 constexpr std::uint64_t kFrame = fmt::HeadFixedSize + fmt::InfoPartSize(0) + fmt::EndMarkerSize;

@@ -55,8 +55,7 @@ std::uint64_t YieldEstimate(std::uint64_t bytes, std::uint64_t maxFrag) {
   std::uint64_t bits = std::min<std::uint64_t>(bytes, std::uint64_t{1} << 40) * 8;
   std::uint64_t yield = 0;
   std::uint64_t next = 1;  // length of the next item
-  unsigned w = 2;
-  for (; w <= 28 && next <= maxFrag; ++w) {
+  for (unsigned w = 2; w <= 28 && next <= maxFrag; ++w) {
     const std::uint64_t top = std::min((std::uint64_t{1} << w) - 3, maxFrag);  // longest at width w
     if (next > top) continue;
     const std::uint64_t count = std::min(top - next + 1, bits / w);
@@ -69,6 +68,7 @@ std::uint64_t YieldEstimate(std::uint64_t bytes, std::uint64_t maxFrag) {
   const std::uint64_t longest = next - 1;
   return yield + bits / std::max(2u, BitWidth(longest + 2)) * longest;
 }
+
 }  // namespace
 
 std::size_t PackedSizeBound(std::uint32_t plainSize) {

@@ -56,6 +56,7 @@ done
 run_consumer "plain -I/-L" "$work/plain-build"
 
 echo "-- a consumer with pkg-config"
+command -v pkg-config >/dev/null || bash "$top/scripts/deps.sh" pkgconf
 command -v pkg-config >/dev/null || fail "pkg-config is not installed"
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 pkg-config --validate vorka || fail "vorka.pc does not validate"
@@ -101,6 +102,7 @@ grep -q libc6 <<<"$depends" || fail "the package does not depend on libc6"
 dpkg-deb -I "$runtime" | sed -n '/Package:/,/Description:/p'
 
 echo "-- lintian"
+command -v lintian >/dev/null || bash "$top/scripts/deps.sh" lintian
 command -v lintian >/dev/null || fail "lintian is not installed (bash scripts/deps.sh lintian)"
 # Errors fail the check; warnings are shown. Running as root is fine here.
 lintian_out=$(lintian --allow-root --tag-display-limit 0 "$runtime" "$dev" 2>&1) || true

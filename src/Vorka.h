@@ -1,10 +1,10 @@
 // Vorkasteln compressor library: the public interface.
 //
 // Two objects are meant for use from other programs. Both are plain objects
-// embedded by value (a zero-filled instance, e.g. in static storage, is valid
-// and has no storage yet); each obtains its large storage once, at Init, and
-// gives it back at Done. Nothing here prints, throws on bad input or allocates
-// per file or block.
+// embedded by value; a new one, whether a local variable, a member, in static
+// storage or zero-filled, is valid and has no storage yet. Each obtains its
+// large storage once, at Init, and gives it back at Done. Nothing here prints,
+// throws on bad input or allocates per file or block.
 //
 // vorka::TLZFile (lzfile/LZFile.h): packs one plain file into one packed file
 // and back.

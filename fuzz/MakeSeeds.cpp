@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Vorka.h"
 #include "codec/LZCodec.h"
 #include "lzfile/LZFile.h"
 
@@ -171,5 +172,26 @@ int main(int argc, char** argv) {
     vorka::TLZFile::Destroy(file);
   }
   fs::remove_all(scratch);
+
+  // unpack_memory: packed files as PackMemory writes them, with settings from
+  // the smallest dictionary and fragment limit to the largest dictionary.
+  struct MemoryConfig {
+    std::uint32_t DicSize, MaxFrag;
+  };
+  const MemoryConfig memoryConfigs[] = {{500, 4}, {100000, 0}, {1000, 50}, {65536, 255}, {268435326, 0}, {4096, 0}};
+  const fs::path memory = root / "unpack_memory";
+  fs::create_directories(memory);
+  n = 0;
+  for (std::size_t p = 0; p < plains.size(); ++p) {
+    const MemoryConfig& c = memoryConfigs[p % std::size(memoryConfigs)];
+    Bytes seed;
+    if (vorka::PackMemory(plains[p].data(), static_cast<std::uint32_t>(plains[p].size()), seed, c.DicSize,
+                          c.MaxFrag) != 0)
+      return 1;
+    Write(memory / Name(n++), seed);
+  }
+  Bytes empty;
+  if (vorka::PackMemory(nullptr, 0, empty) != 0) return 1;
+  Write(memory / Name(n++), empty);
   return 0;
 }

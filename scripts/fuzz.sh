@@ -5,7 +5,7 @@
 #
 #   scripts/fuzz.sh [seconds per target, default 60] [target ...]
 #
-# Targets: decode_block unpack_file round_trip (default: all three, one after
+# Targets: decode_block unpack_file round_trip unpack_memory (default: all, one after
 # the other). FUZZ_PARALLEL=1 runs them at the same time, each under nice.
 # Exit status: 0 when no target found anything, 1 on a finding (crash, failed
 # check, leak, timeout of one input, memory limit), 2 when the build failed.
@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(decode_block unpack_file round_trip)
+[ ${#targets[@]} -eq 0 ] && targets=(decode_block unpack_file round_trip unpack_memory)
 build=build-fuzz
 work="$build/fuzz-work"
 # Per input: far above the slowest seed (about 0.1 s), so only a hang trips it.

@@ -26,13 +26,15 @@ enum : std::uint8_t {
 // The smallest storage a buffer gets; smaller requests are raised to it.
 inline constexpr std::uint32_t fbMinSize = 1000;
 
-// A plain record without constructors: all-zero is the valid "no storage" state.
+// A plain record without constructors: all-zero is the valid "no storage"
+// state, and every member starts there, so a local buffer is as safe as one in
+// static storage.
 struct TFileBuf {
-  std::uint8_t Status;
-  std::uint32_t MemSize;
-  std::uint32_t MemSizeCheck;
-  std::uint8_t* Memory;
-  std::uint32_t Count;
+  std::uint8_t Status{};
+  std::uint32_t MemSize{};
+  std::uint32_t MemSizeCheck{};
+  std::uint8_t* Memory{};
+  std::uint32_t Count{};
 
   // Size of the storage, 0 when there is none (the size pair disagrees).
   std::uint32_t Capacity() const { return MemSize == ~MemSizeCheck ? MemSize : 0; }

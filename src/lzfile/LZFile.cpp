@@ -188,10 +188,7 @@ void TLZFile::CreatePacked(const std::string& name) {
 }
 
 void TLZFile::WriteHeadFixed() {
-  std::uint8_t* p = WriteBuf.CheckedDataPtr();
-  std::memcpy(p, fmt::HeadFixedTemplate, fmt::HeadFixedSize);
-  fmt::Put32(p + fmt::OffDicSize, DictionarySize());
-  fmt::Put32(p + fmt::OffMaxFrag, MaxFragment());
+  fmt::PutHeadFixed(WriteBuf.CheckedDataPtr(), DictionarySize(), MaxFragment());
   Version = fmt::Get16(fmt::HeadFixedTemplate + fmt::OffVersion);
   WriteBuf.SetUsed(fmt::HeadFixedSize);
   if (HasError() || platform::Position(PackedFile.File) != 0) {
@@ -211,18 +208,18 @@ void TLZFile::TakeFileName(const std::string& name) {
 
 void TLZFile::WriteHeadInfo() {
   const std::uint32_t n = FileName[0];
-  if (WriteBuf.Room() < fmt::InfoOffName + n) {
+  if (WriteBuf.Room() < fmt::InfoPartSize(static_cast<std::uint8_t>(n))) {
     SetError(lzeHeaderTooLarge);
     return;
   }
-  std::uint8_t* p = WriteBuf.CheckedDataPtr();
-  fmt::Put16(p, static_cast<std::uint16_t>(fmt::InfoFixedLen + n));
-  fmt::Put32(p + fmt::InfoOffAttr, static_cast<std::uint32_t>(Info.Attr));
-  fmt::Put32(p + fmt::InfoOffTime, static_cast<std::uint32_t>(Info.Time));
-  fmt::Put32(p + fmt::InfoOffSize, static_cast<std::uint32_t>(Info.Size));
-  p[fmt::InfoOffNameLen] = static_cast<std::uint8_t>(n);
-  std::memcpy(p + fmt::InfoOffName, FileName + 1, n);
-  WriteBuf.SetUsed(fmt::InfoOffName + n);
+  fmt::TInfoFields fields;
+  fields.Attr = Info.Attr;
+  fields.Time = Info.Time;
+  fields.Size = Info.Size;
+  fields.NameLen = static_cast<std::uint8_t>(n);
+  fields.Name = FileName + 1;
+  fmt::PutHeadInfo(WriteBuf.CheckedDataPtr(), fields);
+  WriteBuf.SetUsed(fmt::InfoPartSize(fields.NameLen));
   if (NoError()) FlushPacked();
 }
 
@@ -372,21 +369,11 @@ void TLZFile::ReadHeadFixed() {
     SetError(lzeReadHeader);
     return;
   }
-  const std::uint8_t* p = ReadBuf.CheckedDataPtr();
-  if (std::memcmp(p, fmt::HeadFixedTemplate, fmt::SignatureSize) != 0) {
-    SetError(lzeBadHeader);
-    return;
-  }
-  Version = fmt::Get16(p + fmt::OffVersion);
-  if (Version != fmt::FormatVersion) {
-    SetError(lzeBadVersion);
-    return;
-  }
-  if (fmt::Get32(p + fmt::OffDicSize) != DictionarySize()) {
-    SetError(lzeBadDictionarySize);
-    return;
-  }
-  if (fmt::Get32(p + fmt::OffMaxFrag) != MaxFragment()) SetError(lzeBadMaxFragment);
+  fmt::THeadParams params;
+  std::uint8_t code = fmt::ParseHeadFixed(ReadBuf.CheckedDataPtr(), params);
+  if (code != lzeBadHeader) Version = params.Version;
+  if (code == lzeNone) code = fmt::MatchHeadParams(params, DictionarySize(), MaxFragment());
+  if (code != lzeNone) SetError(code);
 }
 
 void TLZFile::ReadHeadInfo() {
@@ -407,18 +394,17 @@ void TLZFile::ReadHeadInfo() {
     SetError(lzeReadHeader);
     return;
   }
-  const std::uint8_t* p = ReadBuf.CheckedDataPtr();
-  // Below 13 the name length lies outside what was read; the test fails anyway.
-  if (infoLen < fmt::InfoFixedLen || fmt::InfoFixedLen + p[fmt::InfoOffNameLen] > infoLen) {
-    SetError(lzeBadHeader);
+  fmt::TInfoFields fields;
+  const std::uint8_t code = fmt::ParseHeadInfo(ReadBuf.CheckedDataPtr(), infoLen, fields);
+  if (code != lzeNone) {
+    SetError(code);
     return;
   }
-  const std::uint8_t n = p[fmt::InfoOffNameLen];
-  FileName[0] = n;
-  std::memcpy(FileName + 1, p + fmt::InfoOffName, n);
-  Info.Attr = static_cast<std::int32_t>(fmt::Get32(p + fmt::InfoOffAttr));
-  Info.Time = static_cast<std::int32_t>(fmt::Get32(p + fmt::InfoOffTime));
-  Info.Size = static_cast<std::int32_t>(fmt::Get32(p + fmt::InfoOffSize));
+  FileName[0] = fields.NameLen;
+  std::memcpy(FileName + 1, fields.Name, fields.NameLen);
+  Info.Attr = fields.Attr;
+  Info.Time = fields.Time;
+  Info.Size = fields.Size;
   Info.Left = Info.Size;
 }
 

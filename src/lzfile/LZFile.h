@@ -4,9 +4,10 @@
 // sticky error code (see LZErrors.h) that the caller reads afterwards.
 //
 // The object is plain, without constructors that do work or virtual
-// functions, so that an instance in static storage (all zero bytes) is a valid
-// "not created" object: its buffers and codec hold no storage and its file
-// handles count as closed.
+// functions. Every member has an initialiser that gives the "not created"
+// state, which is also what all zero bytes mean: an instance in static
+// storage, a local variable and a zero-filled allocation are all valid before
+// Init, with no storage and both file handles counting as closed.
 #pragma once
 
 #include <cstdint>
@@ -26,38 +27,38 @@ enum : unsigned {
 };
 
 struct TLZFileInfo {
-  std::int32_t Attr;
-  std::int32_t Time;
-  std::int32_t Size;
-  std::int32_t Left;  // bytes still to read (packing) or still owed (unpacking)
+  std::int32_t Attr{};
+  std::int32_t Time{};
+  std::int32_t Size{};
+  std::int32_t Left{};  // bytes still to read (packing) or still owed (unpacking)
 };
 
 // A file handle that a zero-filled object holds as "closed": descriptor 0 is
 // a real file, so the handle only counts while Open is set.
 struct TLZHandle {
-  platform::TFile File;
-  bool Open;
+  platform::TFile File{};
+  bool Open{};
 };
 
 struct TLZFile {
   // Buffer size, dictionary size and fragment limit that EnsureReady uses.
   static constexpr std::uint32_t FallbackBufSize = 64000;
 
-  std::uint8_t Flags;
-  TFileBuf ReadBuf;
-  TFileBuf WriteBuf;
-  TLZHandle SourceFile;
-  TLZHandle PackedFile;
-  TLZFileInfo Info;
-  std::uint8_t Error;
-  std::uint8_t FileName[256];   // length-prefixed: FileName[0] bytes follow
-  std::uint32_t OutNameLen;
-  char OutName[4096];           // full path of the current unpacking's output
+  std::uint8_t Flags{};
+  TFileBuf ReadBuf{};
+  TFileBuf WriteBuf{};
+  TLZHandle SourceFile{};
+  TLZHandle PackedFile{};
+  TLZFileInfo Info{};
+  std::uint8_t Error{};
+  std::uint8_t FileName[256]{};   // length-prefixed: FileName[0] bytes follow
+  std::uint32_t OutNameLen{};
+  char OutName[4096]{};           // full path of the current unpacking's output
   // The output being written (packed file or restored file): under a
   // temporary name until the operation ends, then put in place or dropped.
-  platform::TOutput Output;
-  std::uint16_t Version;
-  TLZCodec Codec;
+  platform::TOutput Output{};
+  std::uint16_t Version{};
+  TLZCodec Codec{};
 
   // Creates the buffers and the dictionary on this instance; false on failure
   // (error 22 for the dictionary, 1 for the buffers), with the error left set.

@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "LZErrors.h"
+
 namespace vorka::lzformat {
 
 inline constexpr std::uint32_t SignatureSize = 51;
@@ -68,5 +70,55 @@ inline void Put16(std::uint8_t* p, std::uint16_t v) {
 inline void Put32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
+
+// The fixed header's fields after the signature.
+struct THeadParams {
+  std::uint16_t Version{};
+  std::uint32_t DicSize{};
+  std::uint32_t MaxFrag{};
+};
+
+// The information part: Attr, Time, Size and the stored name (Name points into
+// the bytes it was parsed from, or at the caller's name when writing).
+struct TInfoFields {
+  std::int32_t Attr{};
+  std::int32_t Time{};
+  std::int32_t Size{};
+  std::uint8_t NameLen{};
+  const std::uint8_t* Name{};
+};
+
+// The legal range of DicSize in a header: what a writer's dictionary can be.
+inline constexpr std::uint32_t MinHeadDicSize = 500;
+inline constexpr std::uint32_t MaxHeadDicSize = 268435326;
+inline constexpr std::uint32_t MinHeadMaxFrag = 4;
+
+// Writes the 61 bytes of the fixed header.
+void PutHeadFixed(std::uint8_t* head, std::uint32_t dicSize, std::uint32_t maxFrag);
+
+// Reads 61 bytes of a fixed header: the signature (else 15), then the version
+// (else 18). params gets Version even when it is refused.
+std::uint8_t ParseHeadFixed(const std::uint8_t* head, THeadParams& params);
+
+// A reader with fixed settings: the header must name exactly these (21 for
+// the dictionary size, tested first, then 20 for the fragment limit).
+std::uint8_t MatchHeadParams(const THeadParams& params, std::uint32_t dicSize, std::uint32_t maxFrag);
+
+// A reader that adopts the header's settings: they must be ones a writer can
+// have used (DicSize 500..268435326, else 21; MaxFrag 4..DicSize, else 20).
+std::uint8_t CheckHeadParams(const THeadParams& params);
+
+// Bytes of the information part including its InfoLen field.
+inline constexpr std::uint32_t InfoPartSize(std::uint8_t nameLen) {
+  return InfoLenSize + InfoFixedLen + nameLen;
+}
+
+// Writes InfoLen and the fields: InfoPartSize(fields.NameLen) bytes.
+void PutHeadInfo(std::uint8_t* part, const TInfoFields& fields);
+
+// Reads an information part: part holds the InfoLen field and the infoLen
+// bytes that follow it. 15 when the name does not fit infoLen (or infoLen is
+// below 13); otherwise 0 and the fields, Name pointing into part.
+std::uint8_t ParseHeadInfo(const std::uint8_t* part, std::uint32_t infoLen, TInfoFields& fields);
 
 }  // namespace vorka::lzformat

@@ -39,15 +39,15 @@ enum : std::uint8_t {
 };
 
 struct TOutput {
-  std::uint8_t Mode;
-  bool HadOld;             // an existing regular file is being replaced
-  int Fd;                  // the descriptor handed out for writing
-  int Folder;              // POSIX: the target's folder, while Mode is omReplace
-  std::uint32_t OldMode;   // permission bits (POSIX) or attribute bits (Win32) of the old file
-  std::uint32_t OldOwner;
-  std::uint32_t OldGroup;
-  char Target[4096];       // POSIX: the target's last name part; Win32: its full name
-  char Temp[4096];         // likewise for the temporary file
+  std::uint8_t Mode{};
+  bool HadOld{};             // an existing regular file is being replaced
+  int Fd{};                  // the descriptor handed out for writing
+  int Folder{};              // POSIX: the target's folder, while Mode is omReplace
+  std::uint32_t OldMode{};   // permission bits (POSIX) or attribute bits (Win32) of the old file
+  std::uint32_t OldOwner{};
+  std::uint32_t OldGroup{};
+  char Target[4096]{};       // POSIX: the target's last name part; Win32: its full name
+  char Temp[4096]{};         // likewise for the temporary file
 };
 
 // Opens name for writing as an output. Fails, changing nothing, for a folder,

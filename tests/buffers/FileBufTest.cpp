@@ -33,7 +33,7 @@ TEST(FileBufStorage, ZeroRecordHasNoStorage) {
 
 TEST(FileBufStorage, LeftoverBytesCountOnlyAsAMatchingPair) {
   TFileBuf buf;
-  std::memset(&buf, 0xA5, sizeof buf);  // MemSize == MemSizeCheck: no pair
+  std::memset(static_cast<void*>(&buf), 0xA5, sizeof buf);  // MemSize == MemSizeCheck: no pair
   EXPECT_EQ(buf.Capacity(), 0u);
   EXPECT_EQ(buf.DataPtr(), nullptr);
   buf.Release();

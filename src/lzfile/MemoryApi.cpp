@@ -1,0 +1,253 @@
+// One-call packing and unpacking of a buffer in memory. Both build the same
+// layout as the file object through the shared header functions, and drive the
+// codec over the whole buffer at once: the code stream does not depend on how
+// its input is split into blocks.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+#include "../Vorka.h"
+#include "LZFormat.h"
+
+namespace vorka {
+
+namespace fmt = lzformat;
+
+namespace {
+
+// The codec's calls take 32-bit lengths; larger areas go in pieces.
+constexpr std::uint64_t kMaxPiece = std::uint64_t{1} << 30;
+// Output block of one packing call: the storage is filled in this far ahead
+// of the codes.
+constexpr std::uint64_t kOutputPiece = std::uint64_t{1} << 18;
+
+// Header, information part with an empty name, and end marker.
+constexpr std::uint64_t kFrame = fmt::HeadFixedSize + fmt::InfoPartSize(0) + fmt::EndMarkerSize;
+
+std::uint32_t Piece(std::uint64_t n) { return static_cast<std::uint32_t>(std::min(n, kMaxPiece)); }
+
+unsigned BitWidth(std::uint64_t v) {
+  unsigned w = 0;
+  while (v != 0) {
+    ++w;
+    v >>= 1;
+  }
+  return w;
+}
+
+// Gives the dictionary back however the call ends.
+struct TCodecGuard {
+  TLZCodec& Codec;
+  ~TCodecGuard() { Codec.Done(); }
+};
+
+// About the most bytes a code stream of `bytes` bytes can give, used to size
+// the output before decoding instead of trusting the header's Size. Within an
+// epoch each item can make the longest phrase only one character longer, and a
+// phrase of length l is a node numbered l + 2 or more, so its code has at
+// least bitwidth(l + 2) bits: the most productive stream lengthens its phrase
+// by one with every code up to the fragment limit, then repeats that phrase.
+// Should a stream ever give more, the output grows as it is decoded.
+std::uint64_t YieldEstimate(std::uint64_t bytes, std::uint64_t maxFrag) {
+  std::uint64_t bits = std::min<std::uint64_t>(bytes, std::uint64_t{1} << 40) * 8;
+  std::uint64_t yield = 0;
+  std::uint64_t next = 1;  // length of the next item
+  for (unsigned w = 2; w <= 28 && next <= maxFrag; ++w) {
+    const std::uint64_t top = std::min((std::uint64_t{1} << w) - 3, maxFrag);  // longest at width w
+    if (next > top) continue;
+    const std::uint64_t count = std::min(top - next + 1, bits / w);
+    yield += (2 * next + count - 1) * count / 2;
+    bits -= count * w;
+    next += count;
+    if (next <= top) return yield;  // out of bits
+  }
+  // The longest phrase, repeated at the width it needs.
+  const std::uint64_t longest = next - 1;
+  return yield + bits / std::max(2u, BitWidth(longest + 2)) * longest;
+}
+
+}  // namespace
+
+std::size_t PackedSizeBound(std::uint32_t plainSize) {
+  const std::uint64_t n = plainSize;
+  if (n == 0) return kFrame;
+  const unsigned nodeWidth = BitWidth(2 + std::min(2 * n, n + 256));
+  std::uint64_t worst = 0;
+  for (unsigned w = 9; w <= 28; ++w) {
+    const std::uint64_t dic = std::max<std::uint64_t>(fmt::MinHeadDicSize, (std::uint64_t{1} << (w - 1)) + 1);
+    const std::uint64_t width = std::max(2u, std::min(w, nodeWidth));
+    const std::uint64_t epochBytes = std::max((dic - 2) / 2, dic - 259);
+    const std::uint64_t epochs = 1 + n / epochBytes;
+    const std::uint64_t phrases = std::min(n, (n + 65538 * epochs) / 2);
+    const std::uint64_t literals = std::min(n, 256 * epochs);
+    const std::uint64_t bits = width * phrases + 8 * literals + epochs * ((width - 2) * (width + 11) / 2);
+    worst = std::max(worst, bits);
+  }
+  return static_cast<std::size_t>(kFrame + (worst + 7) / 8);
+}
+
+int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint8_t>& packed,
+               std::uint32_t dicSize, std::uint32_t maxFrag) {
+  packed.clear();
+  if ((plain == nullptr && plainSize != 0) ||
+      plainSize > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
+    return lzeOpenSourceRead;
+  // The command line's limits.
+  dicSize = std::clamp(dicSize, fmt::MinHeadDicSize, fmt::MaxHeadDicSize);
+  if (maxFrag == 0) maxFrag = dicSize;
+  maxFrag = std::clamp(maxFrag, fmt::MinHeadMaxFrag, fmt::MaxHeadDicSize);
+
+  TLZCodec codec;
+  if (!codec.Init(dicSize)) return lzeNoDictionaryMemory;
+  const TCodecGuard guard{codec};
+  codec.SetMaxFragment(maxFrag);
+  // One byte more than the bound: a final call that leaves room in its block
+  // has ended the stream.
+  const std::size_t capacity = PackedSizeBound(plainSize) + 1;
+  try {
+    packed.reserve(capacity);
+  } catch (const std::bad_alloc&) {
+    return lzeNoBufferMemory;
+  } catch (const std::length_error&) {
+    return lzeNoBufferMemory;
+  }
+  // Within the reserved capacity resize never moves the storage, so the size
+  // can follow what is written and only that much is ever filled in.
+  std::size_t used = fmt::HeadFixedSize + fmt::InfoPartSize(0);
+  packed.resize(used);
+  fmt::PutHeadFixed(packed.data(), codec.DictionarySize(), codec.MaxFragment());
+  fmt::TInfoFields fields;
+  fields.Size = static_cast<std::int32_t>(plainSize);
+  fmt::PutHeadInfo(packed.data() + fmt::HeadFixedSize, fields);
+  const std::size_t limit = capacity - fmt::EndMarkerSize;
+
+  // Each call gets the next piece of the storage as its output block; the
+  // result is that block's size.
+  const auto encode = [&](const std::uint8_t* input, std::uint32_t length, std::uint32_t& consumed) {
+    const std::uint32_t room = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit - used, kOutputPiece));
+    std::uint32_t written = 0;
+    consumed = 0;
+    packed.resize(used + room);
+    if (room != 0) codec.EncodeBlock(input, length, consumed, packed.data() + used, room, written);
+    used += written;
+    packed.resize(used);
+    return std::pair{room, written};
+  };
+
+  // The bound leaves room for every code; should it ever fall short, the call
+  // fails rather than cut the stream.
+  static const std::uint8_t none = 0;
+  const auto* in = plainSize != 0 ? static_cast<const std::uint8_t*>(plain) : &none;
+  codec.StartPacking();
+  std::uint32_t pos = 0;
+  while (pos < plainSize) {
+    std::uint32_t consumed = 0;
+    const auto [room, written] = encode(in + pos, plainSize - pos, consumed);
+    if (consumed == 0 && written == 0) {
+      packed.clear();
+      return lzeWritePacked;
+    }
+    pos += consumed;
+  }
+  // Final calls end the stream; one that leaves room in its block has ended it.
+  for (;;) {
+    std::uint32_t consumed = 0;
+    const auto [room, written] = encode(in, 0, consumed);
+    if (written < room) break;
+    if (room == 0) {
+      packed.clear();
+      return lzeWritePacked;
+    }
+  }
+  packed.insert(packed.end(), fmt::EndMarker, fmt::EndMarker + fmt::EndMarkerSize);
+  return lzeNone;
+}
+
+int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::uint8_t>& plain) {
+  plain.clear();
+  if (packed == nullptr && packedSize != 0) return lzeOpenPackedRead;
+  const auto* p = static_cast<const std::uint8_t*>(packed);
+
+  // The header, tested in the order of the file object.
+  if (packedSize < fmt::HeadFixedSize) return lzeReadHeader;
+  fmt::THeadParams params;
+  std::uint8_t code = fmt::ParseHeadFixed(p, params);
+  if (code == lzeNone) code = fmt::CheckHeadParams(params);
+  if (code != lzeNone) return code;
+  std::size_t pos = fmt::HeadFixedSize;
+  if (packedSize - pos < fmt::InfoLenSize) return lzeReadHeader;
+  const std::uint32_t infoLen = fmt::Get16(p + pos);
+  if (packedSize - pos - fmt::InfoLenSize < infoLen) return lzeReadHeader;
+  fmt::TInfoFields fields;
+  code = fmt::ParseHeadInfo(p + pos, infoLen, fields);
+  if (code != lzeNone) return code;
+  pos += fmt::InfoLenSize + infoLen;
+
+  std::int64_t left = fields.Size;  // a negative Size means nothing to decode
+  if (left > 0) {
+    const std::uint64_t codeBytes = packedSize - pos;
+    // A stream of k bytes has at most 4k items of 2 bits or more, each making
+    // at most two nodes, so a dictionary beyond 8k + 16 entries is never
+    // filled; numbering, resets and the fragment limit (never reached by a
+    // phrase that short) come out the same. A header's huge DicSize thus
+    // costs no more memory than its stream could use.
+    const std::uint64_t useful = 8 * std::min<std::uint64_t>(codeBytes, fmt::MaxHeadDicSize) + 16;
+    const auto dicSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(params.DicSize, useful));
+    TLZCodec codec;
+    if (!codec.Init(dicSize)) return lzeNoDictionaryMemory;
+    const TCodecGuard guard{codec};
+    codec.SetMaxFragment(params.MaxFrag);
+    codec.StartUnpacking();
+
+    std::size_t produced = 0;
+    try {
+      plain.resize(static_cast<std::size_t>(
+          std::min<std::uint64_t>(static_cast<std::uint64_t>(left), YieldEstimate(codeBytes, params.MaxFrag))));
+      for (;;) {
+        if (produced == plain.size()) {
+          const std::uint64_t want = std::max<std::uint64_t>(2 * plain.size(), 1 << 16);
+          plain.resize(static_cast<std::size_t>(std::min<std::uint64_t>(want, produced + left)));
+        }
+        const auto room = static_cast<std::uint32_t>(std::min<std::uint64_t>(plain.size() - produced, left));
+        std::uint32_t consumed = 0;
+        std::uint32_t got = 0;
+        codec.DecodeBlock(p + pos, Piece(packedSize - pos), consumed, plain.data() + produced, room, got);
+        pos += consumed;
+        produced += got;
+        left -= got;
+        if (codec.StreamDamaged()) {
+          code = lzeReadPacked;
+          break;
+        }
+        if (left == 0) {
+          // A stream from the packer ends with a whole phrase.
+          if (codec.PhraseUnfinished()) code = lzeReadPacked;
+          break;
+        }
+        // Nothing taken and nothing given: with input left the stream cannot
+        // go on; without, it ended while bytes were owed, which shows as a
+        // missing end marker below.
+        if (consumed == 0 && got == 0) {
+          if (pos < packedSize) code = lzeReadPacked;
+          break;
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      code = lzeNoBufferMemory;
+    } catch (const std::length_error&) {
+      code = lzeNoBufferMemory;
+    }
+    plain.resize(produced);
+    if (code != lzeNone) return code;
+  }
+
+  // The end marker follows the consumed code bytes.
+  if (packedSize - pos < fmt::EndMarkerSize) return lzeReadSuffix;
+  if (std::memcmp(p + pos, fmt::EndMarker, fmt::EndMarkerSize) != 0) return lzeBadEndMarker;
+  return lzeNone;
+}
+
+}  // namespace vorka

@@ -61,7 +61,7 @@ TEST(CommandLineFuzz, EveryLineEndsNormally) {
     for (const std::string& a : line) shown += " [" + a.substr(0, 40) + "]";
     SCOPED_TRACE(testing::Message() << "seed " << seed << ":" << shown);
     const test::RunResult run = test::RunProgram(VORKA_EXE, line, "C.UTF-8", "", "", {.TimeLimit = 120});
-    ASSERT_EQ(run.ExitStatus, 0) << run.Stdout;
+    ASSERT_EQ(run.ExitStatus, 0) << run.Stdout << run.Stderr;
     ASSERT_NE(run.Stdout.find("программа Vorkasteln завершена"), std::string::npos) << run.Stdout;
     // The source is only ever read, and nothing appears beside the work folder.
     ASSERT_EQ(test::ReadFile(work + "/src"), source);

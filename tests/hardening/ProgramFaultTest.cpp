@@ -53,7 +53,7 @@ struct Scene {
     WriteFile(Dir / "src", Source);
     WriteFile(Dir / "old.txt", kOld);
     const test::RunResult run = Vorka({"c", "/0:" + (Dir / "src"), "/1:" + (Dir / "good.lz"), "/go"});
-    EXPECT_EQ(run.ExitStatus, 0) << run.Stdout;
+    EXPECT_EQ(run.ExitStatus, 0) << run.Stdout << run.Stderr;
     Good = ReadFile(Dir / "good.lz");
     fs::create_directory(Dir / "ro");
     fs::permissions(Dir / "ro", fs::perms::owner_read | fs::perms::owner_exec |
@@ -145,7 +145,7 @@ TEST(ProgramFaults, EachEndsWithItsErrorLine) {
     Scene scene;
     const std::vector<std::string> args = c.Args(scene);
     const test::RunResult run = Vorka(args, {.Unprivileged = c.Unprivileged});
-    EXPECT_EQ(run.ExitStatus, 0) << run.Stdout;
+    EXPECT_EQ(run.ExitStatus, 0) << run.Stdout << run.Stderr;
     ExpectInOrder(run.Stdout, c.Expect);
     c.Check(scene);
   }
@@ -187,7 +187,7 @@ TEST(ProgramMemory, LargestDictionaryUnderOneGibibyte) {
   const test::RunResult run = Vorka(
       {"cd", "/0:" + (scene / "src"), "/1:" + (scene / "p.lz"), "/2:" + (scene / "r.txt"), "/l:268435326", "/go"},
       {.AddressSpace = 1024 * kMiB});
-  EXPECT_EQ(run.ExitStatus, 0) << run.Stdout;
+  EXPECT_EQ(run.ExitStatus, 0) << run.Stdout << run.Stderr;
   // Both runs report the failed creation; the comparison then finds no
   // restored file.
   const std::string line = ErrorLine(22, "Недостаточно памяти для размещения словаря");
@@ -235,12 +235,12 @@ TEST(ProgramMemory, ShrinkingAddressSpaceMeetsEachAllocation) {
     if (r.Stdout.find("Программа Vorkasteln запущена") == std::string::npos) break;
     if (r.Stdout.find(compareLine) != std::string::npos) {
       sawCompare = true;
-      EXPECT_EQ(r.ExitStatus, 0) << r.Stdout;
+      EXPECT_EQ(r.ExitStatus, 0) << r.Stdout << r.Stderr;
       ExpectInOrder(r.Stdout, {compareLine, " завершено.\n", kIncorrect});
     }
     if (r.Stdout.find(bufferLine) != std::string::npos) {
       sawBuffers = true;
-      EXPECT_EQ(r.ExitStatus, 0) << r.Stdout;
+      EXPECT_EQ(r.ExitStatus, 0) << r.Stdout << r.Stderr;
       EXPECT_FALSE(Exists(scene / "p.lz"));
     }
     if (r.ExitStatus != 0) abnormal.insert(r.ExitStatus);

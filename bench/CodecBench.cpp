@@ -8,63 +8,29 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "codec/LZCodec.h"
+#include "support/RefCoder.h"
+#include "support/TestData.h"
 
 namespace {
 
 constexpr std::uint32_t kBlock = 100000;
 constexpr std::uint32_t kDictionary = 100000;
 
-std::string ReadCorpus(const char* relative) {
-  const std::filesystem::path path = std::filesystem::path(VORKA_SHARED_DIR) / "corpus" / relative;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string GeneratedText() {
-  static const char* const kWords[] = {"the ", "of ", "and ", "a ", "to ", "in ", "is ", "that ",
-                                       "dictionary ", "phrase ", "tree ", "code. ", "\n", "It "};
-  std::mt19937 rng(1);
-  std::string s;
-  while (s.size() < 800000) s += kWords[rng() % std::size(kWords)];
-  return s;
-}
-
-std::string GeneratedBinary() {
-  std::mt19937 rng(2);
-  std::string s;
-  while (s.size() < 1000000) {
-    const std::uint32_t v = rng();
-    if ((v & 7) == 0) {
-      s.append(1 + (v >> 8) % 40, static_cast<char>(v >> 24));
-    } else {
-      s.push_back(static_cast<char>(v & 0x0F));
-      s.push_back(static_cast<char>((v >> 8) & 0x3));
-      s.push_back('\0');
-      s.push_back(static_cast<char>(v >> 28));
-    }
-  }
-  return s;
-}
-
 const std::string& Input(int which) {
   static const std::string text = [] {
-    std::string s = ReadCorpus("calgary/book1");
-    if (s.empty()) s = ReadCorpus("canterbury/alice29.txt");
-    return s.empty() ? GeneratedText() : s;
+    std::string s = vorka::test::CorpusFile("calgary/book1");
+    if (s.empty()) s = vorka::test::CorpusFile("canterbury/alice29.txt");
+    return s.empty() ? vorka::test::MakeText(800000, 1) : s;
   }();
   static const std::string binary = [] {
-    std::string s = ReadCorpus("canterbury/kennedy.xls");
-    return s.empty() ? GeneratedBinary() : s;
+    std::string s = vorka::test::CorpusFile("canterbury/kennedy.xls");
+    return s.empty() ? vorka::test::MakeBinaryish(1000000, 2) : s;
   }();
   return which == 0 ? text : binary;
 }
@@ -238,26 +204,18 @@ void BM_Unwind(benchmark::State& state) {
   codec.Done();
 }
 
-// The (value, width) pairs that the encoder emits for the input, in order.
+// The (value, width) pairs of the input's packed stream, in order, as the
+// reference coder writes them for the codec's own settings.
 TCodes StreamCodes(const std::string& data) {
+  vorka::TLZCodec codec;
+  if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
+  const vorka::test::RefStream ref = vorka::test::RefEncode(data, codec.DictionarySize(), codec.MaxFragment());
+  codec.Done();
   TCodes codes;
-  vorka::TLZCodec again;
-  if (!again.Init(kDictionary)) throw std::runtime_error("no memory");
-  again.StartPacking();
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
-  std::uint32_t p = 0;
-  const auto size = static_cast<std::uint32_t>(data.size());
-  while (p < size) {
-    p += again.ScanBlock(bytes + p, size - p);
-    if (p >= size) break;
-    const unsigned count = again.EncodeByte(bytes[p]);
-    for (unsigned i = 0; i < count; ++i) {
-      codes.Values.push_back(again.QueueValue[i]);
-      codes.Widths.push_back(again.QueueWidth[i]);
-    }
-    ++p;
+  for (const vorka::test::RefItem& item : ref.Items) {
+    codes.Values.push_back(item.Value);
+    codes.Widths.push_back(static_cast<std::uint8_t>(item.Width));
   }
-  again.Done();
   return codes;
 }
 

@@ -7,14 +7,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "Vorka.h"
 #include "codec/LZCodec.h"
 #include "lzfile/LZFile.h"
+#include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 namespace {
 
@@ -24,23 +24,10 @@ using Bytes = std::vector<std::uint8_t>;
 // Inputs of different character: text, one long run, repeats, noise, binary.
 std::vector<std::string> Plains() {
   std::vector<std::string> plains;
-  std::string text;
-  std::uint32_t x = 2024;
-  static const char* const words[] = {"the ", "packer ", "learns ", "phrases ", "and\n",
-                                      "codes ", "grow ", "wider "};
-  while (text.size() < 3000) {
-    x = x * 1103515245u + 12345u;
-    text += words[(x >> 16) % 8];
-  }
-  plains.push_back(text);
+  plains.push_back(vorka::test::MakeText(3000, 2024));
   plains.push_back(std::string(2500, 'a'));
   plains.push_back("abcabcabcabcabcabcabcabcabcabcabcabcabcabcabc");
-  std::string noise;
-  for (int i = 0; i < 2000; ++i) {
-    x = x * 1103515245u + 12345u;
-    noise.push_back(static_cast<char>(x >> 23));
-  }
-  plains.push_back(noise);
+  plains.push_back(vorka::test::MakeRandom(2000, 2024));
   std::string binary;
   for (int i = 0; i < 1500; ++i) binary.push_back(static_cast<char>((i * i) % 7 == 0 ? i : 0));
   plains.push_back(binary);
@@ -72,8 +59,7 @@ Bytes Encode(std::uint32_t dicSize, std::uint32_t maxFrag, const std::string& pl
 }
 
 void Write(const fs::path& name, const Bytes& bytes) {
-  std::ofstream f(name, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  vorka::test::WriteFile(name.string(), std::string(bytes.begin(), bytes.end()));
 }
 
 std::string Name(int i) {
@@ -134,8 +120,7 @@ int main(int argc, char** argv) {
                             {4000, 65536, 255},  {1000, 65536, 65536}, {100000, 100000, 100000}};
   const fs::path unpack = root / "unpack_file";
   fs::create_directories(unpack);
-  const fs::path scratch = fs::temp_directory_path() / "vorka-make-seeds";
-  fs::create_directories(scratch);
+  const vorka::test::ScratchDir scratch;
   n = 0;
   for (std::size_t c = 0; c < std::size(configs); ++c) {
     vorka::TLZFile* file =
@@ -143,14 +128,14 @@ int main(int argc, char** argv) {
     if (file == nullptr) return 1;
     file->SetFlag(vorka::lfOverwritePacked);
     for (std::size_t p = c % 2; p < plains.size(); p += 2) {
-      const std::string source = (scratch / "seed.txt").string();
-      const std::string packed = (scratch / "seed.lz").string();
-      std::ofstream(source, std::ios::binary | std::ios::trunc) << plains[p];
+      const std::string source = scratch / "seed.txt";
+      const std::string packed = scratch / "seed.lz";
+      vorka::test::WriteFile(source, plains[p]);
       file->PackFile(source, packed);
       if (file->ErrorCode() != 0) return 1;
-      std::ifstream f(packed, std::ios::binary);
+      const std::string bytes = vorka::test::ReadFile(packed);
       Bytes seed = {static_cast<std::uint8_t>(c)};
-      seed.insert(seed.end(), std::istreambuf_iterator<char>(f), {});
+      seed.insert(seed.end(), bytes.begin(), bytes.end());
       Write(unpack / Name(n++), seed);
     }
     vorka::TLZFile::Destroy(file);
@@ -159,20 +144,18 @@ int main(int argc, char** argv) {
   {
     vorka::TLZFile* file = vorka::TLZFile::Create(1000, 500, 100000);
     if (file == nullptr) return 1;
-    const std::string source = (scratch / "empty").string();
-    const std::string packed = (scratch / "empty.lz").string();
-    std::ofstream(source, std::ios::binary | std::ios::trunc).flush();
+    const std::string source = scratch / "empty";
+    const std::string packed = scratch / "empty.lz";
+    vorka::test::WriteFile(source, "");
     file->SetFlag(vorka::lfOverwritePacked);
     file->PackFile(source, packed);
     if (file->ErrorCode() != 0) return 1;
-    std::ifstream f(packed, std::ios::binary);
+    const std::string bytes = vorka::test::ReadFile(packed);
     Bytes seed = {0};
-    seed.insert(seed.end(), std::istreambuf_iterator<char>(f), {});
+    seed.insert(seed.end(), bytes.begin(), bytes.end());
     Write(unpack / Name(n++), seed);
     vorka::TLZFile::Destroy(file);
   }
-  fs::remove_all(scratch);
-
   // unpack_memory: packed files as PackMemory writes them, with settings from
   // the smallest dictionary and fragment limit to the largest dictionary.
   struct MemoryConfig {

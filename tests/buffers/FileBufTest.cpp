@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/File.h"
-#include "support/LzChild.h"
+#include "support/ChildProcess.h"
 #include "support/ScratchDir.h"
 
 namespace vorka {

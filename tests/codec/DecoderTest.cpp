@@ -7,6 +7,7 @@
 #include "codec/LZCodec.h"
 #include "support/RefBitWriter.h"
 #include "support/RefCoder.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {

@@ -6,6 +6,7 @@
 #include "codec/CodecHelpers.h"
 #include "support/RefBitWriter.h"
 #include "support/RefCoder.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {

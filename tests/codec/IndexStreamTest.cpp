@@ -14,8 +14,8 @@
 
 #include "codec/CodecHelpers.h"
 #include "codec/LZCodec.h"
-#include "support/LzData.h"
 #include "support/RefCoder.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {

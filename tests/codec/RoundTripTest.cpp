@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "codec/CodecHelpers.h"
 #include "codec/LZCodec.h"
 #include "support/RefCoder.h"
+#include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {
@@ -100,9 +100,7 @@ TEST(RoundTripCorpus, FilesMatchTheModel) {
   if (!std::filesystem::is_directory(dir)) GTEST_SKIP() << "corpus not found at " << dir;
   for (const char* name : {"alice29.txt", "kennedy.xls", "xargs.1", "ptt5", "sum"}) {
     SCOPED_TRACE(name);
-    std::ifstream in(dir / name, std::ios::binary);
-    ASSERT_TRUE(in) << "cannot read";
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string data = test::ReadFile((dir / name).string());
     for (const Setting s : {Setting{100000, 100000}, Setting{4096, 0xFFFFFFFF}}) {
       TLZCodec codec;
       ASSERT_TRUE(codec.Init(s.dic));

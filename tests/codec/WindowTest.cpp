@@ -12,6 +12,7 @@
 #include "codec/CodecHelpers.h"
 #include "codec/LZCodec.h"
 #include "support/RefCoder.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {

@@ -2,6 +2,7 @@
 #include "driver/Compare.h"
 #include "driver/Console.h"
 #include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +15,6 @@ namespace {
 
 using test::ScratchDir;
 using test::WriteFile;
-
-std::string Pattern(std::size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
 
 std::string WithByte(std::string s, std::size_t pos, unsigned char value) {
   s[pos] = static_cast<char>(value);
@@ -43,9 +34,9 @@ struct CompareCase {
 };
 
 TEST(CompareFiles, TableOfFilePairs) {
-  const std::string block = Pattern(100000, 1);
-  const std::string two = Pattern(200000, 2);
-  const std::string hundred = Pattern(100, 3);
+  const std::string block = test::MakeRandom(100000, 1);
+  const std::string two = test::MakeRandom(200000, 2);
+  const std::string hundred = test::MakeRandom(100, 3);
   const std::string abc = std::string("xxxxABCxx");
   const std::string mismatch = "\nНесовпадение на байте номер (нумерация с нуля): ";
 

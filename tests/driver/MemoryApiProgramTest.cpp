@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "lzfile/LZFormat.h"
-#include "support/LzChild.h"
+#include "support/ChildProcess.h"
 #include "support/RunProgram.h"
 #include "support/ScratchDir.h"
 

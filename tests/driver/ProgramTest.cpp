@@ -5,6 +5,7 @@
 #include "ExpectedTexts.h"
 #include "support/RunProgram.h"
 #include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -45,24 +46,12 @@ std::string Speed(std::uint64_t bytes, std::uint64_t runs, std::uint64_t elapsed
   return s;
 }
 
-std::string Pseudo(std::size_t n, std::uint32_t seed) {
-  std::string s(n, '\0');
-  for (auto& c : s) {
-    seed = seed * 1664525u + 1013904223u;
-    c = static_cast<char>(seed >> 24);
-  }
-  return s;
-}
-
 std::string Text(std::size_t n) {
   static const char* words[] = {"the ", "bench ", "packs ", "a ", "file ", "into ", "codes ", "and ", "back, ",
                                 "Сжатие ", "словарь ", "\n"};
+  test::SeededRandom random(7);
   std::string s;
-  std::uint32_t x = 7;
-  while (s.size() < n) {
-    x = x * 1664525u + 1013904223u;
-    s += words[(x >> 16) % 12];
-  }
+  while (s.size() < n) s += random.Pick(words);
   s.resize(n);
   return s;
 }
@@ -164,9 +153,9 @@ struct FileKind {
 std::vector<FileKind> Kinds() {
   return {
       {"text", Text(30000), {}},
-      {"binary", Pseudo(20000, 5), {}},
+      {"binary", test::MakeRandom(20000, 5), {}},
       {"empty", "", {}},
-      {"multi-block", Text(250000) + Pseudo(30000, 9), {}},
+      {"multi-block", Text(250000) + test::MakeRandom(30000, 9), {}},
       {"multi-block small buffers", Text(9000), {"/b:1000", "/l:500"}},
   };
 }

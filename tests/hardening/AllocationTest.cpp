@@ -14,13 +14,12 @@
 #include <filesystem>
 #include <string>
 
-#include "Hardening.h"
 #include "driver/Compare.h"
 #include "driver/Console.h"
 #include "lzfile/LZFile.h"
-#include "support/LzChild.h"
-#include "support/LzData.h"
+#include "support/ChildProcess.h"
 #include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {
@@ -46,10 +45,10 @@ TEST(AllocationFailure, EachDictionaryArrayInTurn) {
   for (int k = 0; k < 4; ++k) {
     SCOPED_TRACE(names[k]);
     const std::uint64_t budget = before + sizes[k] / 2;
-    const int status = hard::InChild({}, [&] {
+    const int status = test::RunInChild({}, [&] {
       auto* f = new TLZFile();
       const std::uint64_t base = test::CurrentAddressSpace();
-      if (!hard::SetAddressSpaceLimit(base + budget)) return 100;
+      if (!test::SetAddressSpaceLimit(base + budget)) return 100;
       if (f->Init(100000, n, 100000)) return 1;
       if (f->ErrorCode() != 22) return 2;
       if (f->DictionarySize() != 0) return 3;
@@ -58,7 +57,7 @@ TEST(AllocationFailure, EachDictionaryArrayInTurn) {
       // as well under the limit: the first error stays, no file is touched.
       f->PackFile("/proc/self/status", "/nonexistent-folder/p.lz");
       if (f->ErrorCode() != 22) return 5;
-      hard::SetAddressSpaceLimit(0);
+      test::SetAddressSpaceLimit(0);
       if (!f->Init(100000, n, 100000)) return 6;
       if (f->DictionarySize() != n || f->ErrorCode() != 0) return 7;
       TLZFile::Destroy(f);
@@ -81,16 +80,16 @@ TEST(AllocationFailure, EachFileBuffer) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);
-    const int status = hard::InChild({}, [&] {
+    const int status = test::RunInChild({}, [&] {
       auto* f = new TLZFile();
       const std::uint64_t base = test::CurrentAddressSpace();
-      if (!hard::SetAddressSpaceLimit(base + c.Budget)) return 100;
+      if (!test::SetAddressSpaceLimit(base + c.Budget)) return 100;
       if (f->Init(buf, 1000, 1000)) return 1;
       if (f->ErrorCode() != 1) return 2;
       if (f->ReadBuf.Capacity() != 0 || f->WriteBuf.Capacity() != 0) return 3;
       if (f->DictionarySize() != 0) return 4;  // the object holds nothing at all
       if (test::CurrentAddressSpace() > base + kSlack) return 5;
-      hard::SetAddressSpaceLimit(0);
+      test::SetAddressSpaceLimit(0);
       if (!f->Init(buf, 1000, 1000) || f->ErrorCode() != 0) return 6;
       TLZFile::Destroy(f);
       return 0;
@@ -105,22 +104,22 @@ TEST(AllocationFailure, EachFileBuffer) {
 TEST(AllocationFailure, PackingRecoversWithTheFallbackOnceMemoryIsThere) {
   SKIP_UNDER_ASAN();
   test::ScratchDir dir;
-  const std::string source = test::TextLike(50000, 77);
-  hard::Spit(dir / "src", source);
-  hard::Spit(dir / "p.lz", "old packed file");
-  const int status = hard::InChild({}, [&] {
+  const std::string source = test::MakeText(50000, 77);
+  test::WriteFile(dir / "src", source);
+  test::WriteFile(dir / "p.lz", "old packed file");
+  const int status = test::RunInChild({}, [&] {
     auto* f = new TLZFile();
     const std::uint64_t base = test::CurrentAddressSpace();
-    if (!hard::SetAddressSpaceLimit(base + 64 * kMiB)) return 100;
+    if (!test::SetAddressSpaceLimit(base + 64 * kMiB)) return 100;
     if (f->Init(1000, MaxDictionarySize, 1000)) return 1;
     if (f->ErrorCode() != 22) return 2;
     f->SetFlag(lfOverwritePacked);
     f->PackFile(dir / "src", dir / "p.lz");
     if (f->ErrorCode() != 22) return 3;
-    if (hard::Slurp(dir / "p.lz") != "old packed file") return 4;
+    if (test::ReadFile(dir / "p.lz") != "old packed file") return 4;
     // The re-creation starts with no flags set, so the old file must go first.
     std::filesystem::remove(dir / "p.lz");
-    hard::SetAddressSpaceLimit(base + 4500 * kMiB);
+    test::SetAddressSpaceLimit(base + 4500 * kMiB);
     f->PackFile(dir / "src", dir / "p.lz");
     if (f->ErrorCode() != 0) return 5;
     if (f->DictionarySize() != MaxDictionarySize) return 6;
@@ -128,7 +127,7 @@ TEST(AllocationFailure, PackingRecoversWithTheFallbackOnceMemoryIsThere) {
     if (f->ReadBuf.Capacity() != TLZFile::FallbackBufSize) return 8;
     f->SetFlag(lfOverwriteSource);
     f->UnpackFile(dir / "p.lz", dir / "out");
-    if (f->ErrorCode() != 0 || hard::Slurp(dir / "out") != source) return 9;
+    if (f->ErrorCode() != 0 || test::ReadFile(dir / "out") != source) return 9;
     TLZFile::Destroy(f);
     return 0;
   });
@@ -138,8 +137,8 @@ TEST(AllocationFailure, PackingRecoversWithTheFallbackOnceMemoryIsThere) {
 TEST(AllocationFailure, EachComparisonBuffer) {
   SKIP_UNDER_ASAN();
   test::ScratchDir dir;
-  hard::Spit(dir / "a", test::TextLike(10000, 5));
-  hard::Spit(dir / "b", test::TextLike(10000, 5));
+  test::WriteFile(dir / "a", test::MakeText(10000, 5));
+  test::WriteFile(dir / "b", test::MakeText(10000, 5));
   constexpr std::int32_t buf = 300 * kMiB;
   const struct {
     const char* What;
@@ -151,22 +150,22 @@ TEST(AllocationFailure, EachComparisonBuffer) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);
     const std::string out = dir / "stdout";
-    const int status = hard::InChild({0, false, out}, [&] {
+    const int status = test::RunInChild({.Stdout = out}, [&] {
       OverrideConsoleCodeset("UTF-8");
       const std::uint64_t base = test::CurrentAddressSpace();
-      if (!hard::SetAddressSpaceLimit(base + c.Budget)) return 100;
+      if (!test::SetAddressSpaceLimit(base + c.Budget)) return 100;
       const bool same = CompareFiles(dir / "a", dir / "b", buf);
       Console().Flush();
       if (same) return 1;
       if (test::CurrentAddressSpace() > base + kSlack) return 2;
-      hard::SetAddressSpaceLimit(0);
+      test::SetAddressSpaceLimit(0);
       if (!CompareFiles(dir / "a", dir / "b", buf)) return 3;
       Console().Flush();
       return 0;
     });
     EXPECT_EQ(status, 0);
     const std::string header = " Проверка. Сравнение \"" + (dir / "a") + "\" и \"" + (dir / "b") + "\"...";
-    EXPECT_EQ(hard::Slurp(out), header + "\n\a ОШИБКА: Недостаточно памяти для буферов.\n завершено.\n" +
+    EXPECT_EQ(test::ReadFile(out), header + "\n\a ОШИБКА: Недостаточно памяти для буферов.\n завершено.\n" +
                                     header + " завершено.\n");
   }
 }

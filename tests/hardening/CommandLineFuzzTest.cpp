@@ -9,34 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "Hardening.h"
-#include "support/LzData.h"
+#include "support/RunProgram.h"
 #include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {
 
 namespace fs = std::filesystem;
 
-class Rng {
-public:
-  explicit Rng(std::uint32_t seed) : s_(seed == 0 ? 1 : seed) {}
-  std::uint32_t Next() {
-    s_ ^= s_ << 13;
-    s_ ^= s_ >> 17;
-    s_ ^= s_ << 5;
-    return s_;
-  }
-  template <typename T, std::size_t N>
-  const T& Pick(const T (&table)[N]) {
-    return table[Next() % N];
-  }
-
-private:
-  std::uint32_t s_;
-};
-
-std::vector<std::string> RandomLine(Rng& rng, const std::string& folder) {
+std::vector<std::string> RandomLine(test::SeededRandom& rng, const std::string& folder) {
   // Mostly valid commands and options, so that most lines get past the parser.
   static const std::string commands[] = {"c", "d", "cd", "c", "d", "cd", "cd", "C", "", "dc"};
   static const std::string prefixes[] = {"/0:", "/1:", "/2:", "/b:", "/l:", "/z:", "/r:",
@@ -68,21 +50,21 @@ TEST(CommandLineFuzz, EveryLineEndsNormally) {
   test::ScratchDir dir;
   const std::string work = (dir.Path() / "work").string();
   fs::create_directory(work);
-  const std::string source = test::TextLike(20000, 99);
-  hard::Spit(work + "/src", source);
+  const std::string source = test::MakeText(20000, 99);
+  test::WriteFile(work + "/src", source);
   const std::string outside = dir.Path().string();
   int packs = 0, unpacks = 0;
   for (std::uint32_t seed = 1; seed <= 300; ++seed) {
-    Rng rng(seed * 2654435761u);
+    test::SeededRandom rng(seed);
     const std::vector<std::string> line = RandomLine(rng, work);
     std::string shown;
     for (const std::string& a : line) shown += " [" + a.substr(0, 40) + "]";
     SCOPED_TRACE(testing::Message() << "seed " << seed << ":" << shown);
-    const hard::ProgramRun run = hard::RunVorka(line);
-    ASSERT_EQ(run.Status, 0) << run.Stdout;
+    const test::RunResult run = test::RunProgram(VORKA_EXE, line, "C.UTF-8", "", "", {.TimeLimit = 120});
+    ASSERT_EQ(run.ExitStatus, 0) << run.Stdout << run.Stderr;
     ASSERT_NE(run.Stdout.find("программа Vorkasteln завершена"), std::string::npos) << run.Stdout;
     // The source is only ever read, and nothing appears beside the work folder.
-    ASSERT_EQ(hard::Slurp(work + "/src"), source);
+    ASSERT_EQ(test::ReadFile(work + "/src"), source);
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(outside)) ++entries;
     ASSERT_EQ(entries, 1u);

@@ -14,18 +14,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Hardening.h"
 #include "lzfile/LZFile.h"
-#include "support/LzData.h"
+#include "support/ChildProcess.h"
 #include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {
 
 namespace fs = std::filesystem;
-using hard::Exists;
-using hard::Slurp;
-using hard::Spit;
+using test::Exists;
+using test::ReadFile;
+using test::WriteFile;
 
 struct Deleter {
   void operator()(TLZFile* f) const { TLZFile::Destroy(f); }
@@ -47,7 +47,7 @@ std::uint8_t UnpackFresh(const std::string& packed, const std::string& target, s
                          std::uint32_t frag = 300) {
   Owned f = Make(buf, dic, frag, kSourceOver);
   f->UnpackFile(packed, target);
-  if (out != nullptr) *out = Exists(target) ? Slurp(target) : std::string("<none>");
+  if (out != nullptr) *out = Exists(target) ? ReadFile(target) : std::string("<none>");
   return f->ErrorCode();
 }
 
@@ -62,7 +62,7 @@ TEST(SourceBetweenRuns, SecondRunSeesTheSourceAsItIsNow) {
   } cases[] = {
       {"shrinks", [](const test::ScratchDir& d) { fs::resize_file(d / "src", 100); }, 0},
       {"becomes empty", [](const test::ScratchDir& d) { fs::resize_file(d / "src", 0); }, 0},
-      {"grows", [](const test::ScratchDir& d) { Spit(d / "src", test::TextLike(50000, 9)); }, 0},
+      {"grows", [](const test::ScratchDir& d) { WriteFile(d / "src", test::MakeText(50000, 9)); }, 0},
       {"vanishes", [](const test::ScratchDir& d) { fs::remove(d / "src"); }, 3},
       {"becomes a folder",
        [](const test::ScratchDir& d) {
@@ -80,15 +80,15 @@ TEST(SourceBetweenRuns, SecondRunSeesTheSourceAsItIsNow) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     test::ScratchDir dir;
-    const std::string first = test::TextLike(20000, 3);
-    Spit(dir / "src", first);
+    const std::string first = test::MakeText(20000, 3);
+    WriteFile(dir / "src", first);
     Owned f = Make(1000, 5000, 300, kPackOver);
     f->PackFile(dir / "src", dir / "p.lz");
     ASSERT_EQ(f->ErrorCode(), 0);
-    const std::string firstPacked = Slurp(dir / "p.lz");
+    const std::string firstPacked = ReadFile(dir / "p.lz");
 
     c.Change(dir);
-    const std::string now = c.Code == 0 ? Slurp(dir / "src") : std::string();
+    const std::string now = c.Code == 0 ? ReadFile(dir / "src") : std::string();
     f->PackFile(dir / "src", dir / "p.lz");
     EXPECT_EQ(f->ErrorCode(), c.Code);
     std::string restored;
@@ -98,7 +98,7 @@ TEST(SourceBetweenRuns, SecondRunSeesTheSourceAsItIsNow) {
       EXPECT_EQ(restored, now);
     } else {
       // The source could not be opened: the old packed file is left alone.
-      EXPECT_EQ(Slurp(dir / "p.lz"), firstPacked);
+      EXPECT_EQ(ReadFile(dir / "p.lz"), firstPacked);
       EXPECT_EQ(restored, first);
     }
   }
@@ -125,10 +125,10 @@ TEST(SourceWhilePacking, SizeChangeAfterOpenFailsAndKeepsTheOldPackedFile) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     test::ScratchDir dir;
-    const std::string text = test::TextLike(std::max(c.Before, c.After), 5);
+    const std::string text = test::MakeText(std::max(c.Before, c.After), 5);
     const std::string oldPacked = "an older packed file";
-    Spit(dir / "src", text.substr(0, c.Before));
-    Spit(dir / "p.lz", oldPacked);
+    WriteFile(dir / "src", text.substr(0, c.Before));
+    WriteFile(dir / "p.lz", oldPacked);
     Owned f = Make(1000, 5000, 300, kPackOver);
     // PackFile, step by step, with the change between opening and reading.
     f->SetError(0);
@@ -136,7 +136,7 @@ TEST(SourceWhilePacking, SizeChangeAfterOpenFailsAndKeepsTheOldPackedFile) {
     if (c.After < c.Before) {
       ASSERT_EQ(truncate((dir / "src").c_str(), static_cast<off_t>(c.After)), 0);
     } else if (c.After > c.Before) {
-      Spit(dir / "src", text.substr(0, c.After));
+      WriteFile(dir / "src", text.substr(0, c.After));
     }
     f->CreatePacked(dir / "p.lz");
     f->TakeFileName(dir / "src");
@@ -149,7 +149,7 @@ TEST(SourceWhilePacking, SizeChangeAfterOpenFailsAndKeepsTheOldPackedFile) {
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.Path())) ++entries;
     EXPECT_EQ(entries, 2u) << "a temporary file was left behind";
     if (c.Code != 0) {
-      EXPECT_EQ(Slurp(dir / "p.lz"), oldPacked);
+      EXPECT_EQ(ReadFile(dir / "p.lz"), oldPacked);
     } else {
       std::string restored;
       EXPECT_EQ(UnpackFresh(dir / "p.lz", dir / "out", &restored), 0);
@@ -192,9 +192,9 @@ TEST(Permissions, ReadOnlyFoldersAndFiles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     test::ScratchDir dir;
-    hard::MakeOpenToAll(dir.Path().string());
-    const std::string source = test::TextLike(5000, 21);
-    Spit(dir / "src", source);
+    test::MakeOpenToAll(dir.Path().string());
+    const std::string source = test::MakeText(5000, 21);
+    WriteFile(dir / "src", source);
     {
       Owned f = Make(1000, 5000, 300, kPackOver);
       f->PackFile(dir / "src", dir / "good.lz");
@@ -205,7 +205,7 @@ TEST(Permissions, ReadOnlyFoldersAndFiles) {
     fs::copy_file(dir / "good.lz", dir / "ro/good.lz");
     fs::copy_file(dir / "good.lz", dir / "secret.lz");
     fs::copy_file(dir / "src", dir / "secret");
-    Spit(dir / "rofile.lz", "read-only bytes");
+    WriteFile(dir / "rofile.lz", "read-only bytes");
     fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec |
                                     fs::perms::group_read | fs::perms::group_exec |
                                     fs::perms::others_read | fs::perms::others_exec);
@@ -213,9 +213,9 @@ TEST(Permissions, ReadOnlyFoldersAndFiles) {
                                            fs::perms::others_read);
     fs::permissions(dir / "secret", fs::perms::none);
     fs::permissions(dir / "secret.lz", fs::perms::none);
-    const std::string untouched = c.Untouched != nullptr ? Slurp(dir / c.Untouched) : "";
+    const std::string untouched = c.Untouched != nullptr ? ReadFile(dir / c.Untouched) : "";
 
-    const int status = hard::InChild({0, true, ""}, [&] {
+    const int status = test::RunInChild({.Unprivileged = true}, [&] {
       Owned f = Make(1000, 5000, 300, c.Flags);
       if (!f) return 200;
       if (c.Pack) {
@@ -228,7 +228,7 @@ TEST(Permissions, ReadOnlyFoldersAndFiles) {
     if (status == -2) GTEST_SKIP() << "cannot switch to an unprivileged user";
     EXPECT_EQ(status, c.Code);
     if (c.Untouched != nullptr) {
-      EXPECT_EQ(Slurp(dir / c.Untouched), untouched);
+      EXPECT_EQ(ReadFile(dir / c.Untouched), untouched);
     }
     if (c.Absent != nullptr) {
       EXPECT_FALSE(Exists(dir / c.Absent));
@@ -238,7 +238,7 @@ TEST(Permissions, ReadOnlyFoldersAndFiles) {
       if (c.Pack) {
         EXPECT_EQ(UnpackFresh(dir / "p.lz", dir / "check", &restored), 0);
       } else {
-        restored = Slurp(dir / c.To);
+        restored = ReadFile(dir / c.To);
       }
       EXPECT_EQ(restored, source);
     }
@@ -277,20 +277,20 @@ TEST(Names, OddAndLongNamesRoundTrip) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     test::ScratchDir dir;
-    const std::string source = test::TextLike(3000, 17);
+    const std::string source = test::MakeText(3000, 17);
     fs::create_directory(dir / "in");
     fs::create_directory(dir / "out");
     const std::string src = (dir.Path() / "in" / c.Leaf).string();
     const std::string packed = (dir.Path() / "in" / "p.lz").string();
     const std::string target = (dir.Path() / "out" / c.Leaf).string();
-    Spit(src, source);
+    WriteFile(src, source);
     Owned f = Make(1000, 5000, 300);
     f->PackFile(src, packed);
     ASSERT_EQ(f->ErrorCode(), 0);
-    EXPECT_EQ(StoredName(Slurp(packed)), c.Leaf);
+    EXPECT_EQ(StoredName(ReadFile(packed)), c.Leaf);
     f->UnpackFile(packed, target);
     ASSERT_EQ(f->ErrorCode(), 0);
-    EXPECT_EQ(Slurp(target), source);
+    EXPECT_EQ(ReadFile(target), source);
     EXPECT_EQ(f->StoredName(), c.Leaf);
   }
 }
@@ -301,21 +301,21 @@ TEST(Names, DeepPathStoresOnlyTheLeaf) {
   for (int i = 0; i < 30; ++i) deep /= std::string(60, static_cast<char>('a' + i % 26));
   fs::create_directories(deep);
   ASSERT_GT(deep.string().size(), 1800u);
-  const std::string source = test::TextLike(2000, 4);
-  Spit((deep / "deep.txt").string(), source);
+  const std::string source = test::MakeText(2000, 4);
+  WriteFile((deep / "deep.txt").string(), source);
   Owned f = Make(1000, 5000, 300);
   f->PackFile((deep / "deep.txt").string(), (deep / "deep.lz").string());
   ASSERT_EQ(f->ErrorCode(), 0);
-  EXPECT_EQ(StoredName(Slurp((deep / "deep.lz").string())), "deep.txt");
+  EXPECT_EQ(StoredName(ReadFile((deep / "deep.lz").string())), "deep.txt");
   f->UnpackFile((deep / "deep.lz").string(), (deep / "back.txt").string());
   ASSERT_EQ(f->ErrorCode(), 0);
-  EXPECT_EQ(Slurp((deep / "back.txt").string()), source);
+  EXPECT_EQ(ReadFile((deep / "back.txt").string()), source);
 }
 
 TEST(Names, NamesTheSystemRefuses) {
   test::ScratchDir dir;
-  const std::string source = test::TextLike(2000, 8);
-  Spit(dir / "src", source);
+  const std::string source = test::MakeText(2000, 8);
+  WriteFile(dir / "src", source);
   {
     Owned f = Make(1000, 5000, 300);
     f->PackFile(dir / "src", dir / "good.lz");
@@ -352,7 +352,7 @@ TEST(Names, NamesTheSystemRefuses) {
     EXPECT_EQ(f->ErrorCode(), c.Code);
     EXPECT_FALSE(Exists(dir / "p.lz"));
     EXPECT_FALSE(Exists(dir / "out"));
-    EXPECT_EQ(Slurp(dir / "src"), source);
+    EXPECT_EQ(ReadFile(dir / "src"), source);
     // The folder holds nothing new.
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.Path())) ++entries;
@@ -373,18 +373,18 @@ struct CutSetting {
 
 TEST(Truncation, EveryLengthAcrossBufferFills) {
   const CutSetting settings[] = {
-      {"text in 1000-byte buffers", test::TextLike(8000, 33), 1000, 5000, 300, 1},
-      {"noise with dictionary resets", test::RandomBytes(3000, 34), 1000, 500, 500, 1},
-      {"a run whose phrases outgrow the buffer", test::Run(700000, 'a'), 1000, 65536, 65536, 23},
+      {"text in 1000-byte buffers", test::MakeText(8000, 33), 1000, 5000, 300, 1},
+      {"noise with dictionary resets", test::MakeRandom(3000, 34), 1000, 500, 500, 1},
+      {"a run whose phrases outgrow the buffer", std::string(700000, 'a'), 1000, 65536, 65536, 23},
   };
   for (const CutSetting& s : settings) {
     SCOPED_TRACE(s.What);
     test::ScratchDir dir;
-    Spit(dir / "src", s.Source);
+    WriteFile(dir / "src", s.Source);
     Owned f = Make(s.Buf, s.Dic, s.Frag, kPackOver | kSourceOver);
     f->PackFile(dir / "src", dir / "good.lz");
     ASSERT_EQ(f->ErrorCode(), 0);
-    const std::string good = Slurp(dir / "good.lz");
+    const std::string good = ReadFile(dir / "good.lz");
     ASSERT_GT(good.size(), s.Buf) << "the stream should need more than one fill";
     const std::size_t infoEnd = 63 + static_cast<std::uint8_t>(good[61]);
     const std::string old = "an existing output";
@@ -392,11 +392,11 @@ TEST(Truncation, EveryLengthAcrossBufferFills) {
       if (n % s.Step != 0 && n + 16 < good.size() && n > infoEnd + 16) continue;
       SCOPED_TRACE(n);
       const std::string cut = good.substr(0, n);
-      Spit(dir / "cut.lz", cut);
-      Spit(dir / "out", old);
+      WriteFile(dir / "cut.lz", cut);
+      WriteFile(dir / "out", old);
       f->UnpackFile(dir / "cut.lz", dir / "out");
-      const std::string out = Slurp(dir / "out");
-      ASSERT_EQ(Slurp(dir / "cut.lz"), cut);
+      const std::string out = ReadFile(dir / "out");
+      ASSERT_EQ(ReadFile(dir / "cut.lz"), cut);
       if (n < infoEnd) {
         ASSERT_EQ(f->ErrorCode(), 14);
         ASSERT_EQ(out, old);
@@ -417,16 +417,16 @@ TEST(Truncation, EveryLengthAcrossBufferFills) {
 // than the output buffer, which the decoder delivers in pieces.
 void UnpackWithoutMarkerBytes(std::size_t missing) {
   test::ScratchDir dir;
-  const std::string source = test::Run(1500000, 'a');
-  Spit(dir / "src", source);
+  const std::string source = std::string(1500000, 'a');
+  WriteFile(dir / "src", source);
   Owned f = Make(1000, 65536, 65536, kPackOver | kSourceOver);
   f->PackFile(dir / "src", dir / "good.lz");
   ASSERT_EQ(f->ErrorCode(), 0);
-  const std::string good = Slurp(dir / "good.lz");
-  Spit(dir / "cut.lz", good.substr(0, good.size() - missing));
+  const std::string good = ReadFile(dir / "good.lz");
+  WriteFile(dir / "cut.lz", good.substr(0, good.size() - missing));
   f->UnpackFile(dir / "cut.lz", dir / "out");
   EXPECT_EQ(f->ErrorCode(), 25);
-  EXPECT_EQ(Slurp(dir / "out").size(), source.size());
+  EXPECT_EQ(ReadFile(dir / "out").size(), source.size());
 }
 
 TEST(Truncation, MarkerCutShortKeepsTheLastPhrase) {

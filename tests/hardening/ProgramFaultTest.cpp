@@ -11,39 +11,50 @@
 #include <string>
 #include <vector>
 
-#include "Hardening.h"
-#include "support/LzChild.h"
-#include "support/LzData.h"
+#include "support/ChildProcess.h"
+#include "support/RunProgram.h"
 #include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {
 
 namespace fs = std::filesystem;
-using hard::ErrorLine;
-using hard::Exists;
-using hard::Slurp;
-using hard::Spit;
+using test::Exists;
+using test::ReadFile;
+using test::WriteFile;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 const std::string kCorrect = "  Правильно.\n";
 const std::string kIncorrect = "  НЕправильно.\a\a\a\n";
 const std::string kOld = "an existing file that must keep its bytes";
 
+// The built program in the C.UTF-8 locale, with end of input at once; a run
+// that takes more than two minutes is ended (status 128 + SIGALRM).
+test::RunResult Vorka(const std::vector<std::string>& args, test::ChildLimits limits = {}) {
+  limits.TimeLimit = 120;
+  return test::RunProgram(VORKA_EXE, args, "C.UTF-8", "", "", limits);
+}
+
+// The error line the program prints for a code and its message.
+std::string ErrorLine(unsigned code, const std::string& message) {
+  return "\a  ОШИБКА: " + std::to_string(code) + " " + message + "\n";
+}
+
 // A folder with a source "src", its packed form "good.lz" (default settings),
 // a read-only folder "ro", and an existing "old.txt".
 struct Scene {
   test::ScratchDir Dir;
-  std::string Source = test::TextLike(30000, 41);
+  std::string Source = test::MakeText(30000, 41);
   std::string Good;
 
   Scene() {
-    hard::MakeOpenToAll(Dir.Path().string());
-    Spit(Dir / "src", Source);
-    Spit(Dir / "old.txt", kOld);
-    const hard::ProgramRun run = hard::RunVorka({"c", "/0:" + (Dir / "src"), "/1:" + (Dir / "good.lz"), "/go"});
-    EXPECT_EQ(run.Status, 0) << run.Stdout;
-    Good = Slurp(Dir / "good.lz");
+    test::MakeOpenToAll(Dir.Path().string());
+    WriteFile(Dir / "src", Source);
+    WriteFile(Dir / "old.txt", kOld);
+    const test::RunResult run = Vorka({"c", "/0:" + (Dir / "src"), "/1:" + (Dir / "good.lz"), "/go"});
+    EXPECT_EQ(run.ExitStatus, 0) << run.Stdout << run.Stderr;
+    Good = ReadFile(Dir / "good.lz");
     fs::create_directory(Dir / "ro");
     fs::permissions(Dir / "ro", fs::perms::owner_read | fs::perms::owner_exec |
                                     fs::perms::group_read | fs::perms::group_exec |
@@ -71,9 +82,9 @@ void ExpectInOrder(const std::string& out, const std::vector<std::string>& piece
 
 TEST(ProgramFaults, EachEndsWithItsErrorLine) {
   const auto untouched = [](const Scene& s) {
-    EXPECT_EQ(Slurp(s / "src"), s.Source);
-    EXPECT_EQ(Slurp(s / "good.lz"), s.Good);
-    EXPECT_EQ(Slurp(s / "old.txt"), kOld);
+    EXPECT_EQ(ReadFile(s / "src"), s.Source);
+    EXPECT_EQ(ReadFile(s / "good.lz"), s.Good);
+    EXPECT_EQ(ReadFile(s / "old.txt"), kOld);
   };
   const ProgramCase cases[] = {
       {"packing onto a full disk",
@@ -113,13 +124,13 @@ TEST(ProgramFaults, EachEndsWithItsErrorLine) {
        {ErrorLine(15, "Неправильный заголовок упакованного файла")}, untouched},
       {"unpacking a packed file that lost its last byte",
        [](const Scene& s) {
-         Spit(s / "cut.lz", s.Good.substr(0, s.Good.size() - 1));
+         WriteFile(s / "cut.lz", s.Good.substr(0, s.Good.size() - 1));
          return std::vector<std::string>{"d", "/0:" + (s / "cut.lz"), "/2:" + (s / "out"), "/go"};
        },
        {ErrorLine(25, "Не могу считать суффикс упакованного файла")},
        [untouched](const Scene& s) {
          untouched(s);
-         const std::string out = Slurp(s / "out");
+         const std::string out = ReadFile(s / "out");
          EXPECT_TRUE(s.Source.starts_with(out));
        }},
       {"unpacking onto the packed file itself",
@@ -133,8 +144,8 @@ TEST(ProgramFaults, EachEndsWithItsErrorLine) {
     SCOPED_TRACE(c.What);
     Scene scene;
     const std::vector<std::string> args = c.Args(scene);
-    const hard::ProgramRun run = hard::RunVorka(args, 0, c.Unprivileged);
-    EXPECT_EQ(run.Status, 0) << run.Stdout;
+    const test::RunResult run = Vorka(args, {.Unprivileged = c.Unprivileged});
+    EXPECT_EQ(run.ExitStatus, 0) << run.Stdout << run.Stderr;
     ExpectInOrder(run.Stdout, c.Expect);
     c.Check(scene);
   }
@@ -152,16 +163,16 @@ TEST(ProgramFaults, OddNamesThroughTheWorkFolder) {
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
     test::ScratchDir dir;
-    const std::string source = test::TextLike(20000, 3);
-    Spit(dir / name, source);
+    const std::string source = test::MakeText(20000, 3);
+    WriteFile(dir / name, source);
     // Names without a folder part are taken from the work folder.
-    const hard::ProgramRun run =
-        hard::RunVorka({"cd", "/f:" + dir.Path().string() + "/", "/0:" + name, "/1:p.lz", "/2:r.txt", "/go"});
-    EXPECT_EQ(run.Status, 0);
+    const test::RunResult run =
+        Vorka({"cd", "/f:" + dir.Path().string() + "/", "/0:" + name, "/1:p.lz", "/2:r.txt", "/go"});
+    EXPECT_EQ(run.ExitStatus, 0);
     ExpectInOrder(run.Stdout, {kCorrect});
     EXPECT_EQ(run.Stdout.find("ОШИБКА"), std::string::npos) << run.Stdout;
-    EXPECT_EQ(Slurp(dir / "r.txt"), source);
-    EXPECT_EQ(Slurp(dir / name), source);
+    EXPECT_EQ(ReadFile(dir / "r.txt"), source);
+    EXPECT_EQ(ReadFile(dir / name), source);
   }
 }
 
@@ -173,17 +184,17 @@ TEST(ProgramFaults, OddNamesThroughTheWorkFolder) {
 TEST(ProgramMemory, LargestDictionaryUnderOneGibibyte) {
   SKIP_UNDER_ASAN();
   Scene scene;
-  const hard::ProgramRun run = hard::RunVorka(
+  const test::RunResult run = Vorka(
       {"cd", "/0:" + (scene / "src"), "/1:" + (scene / "p.lz"), "/2:" + (scene / "r.txt"), "/l:268435326", "/go"},
-      1024 * kMiB);
-  EXPECT_EQ(run.Status, 0) << run.Stdout;
+      {.AddressSpace = 1024 * kMiB});
+  EXPECT_EQ(run.ExitStatus, 0) << run.Stdout << run.Stderr;
   // Both runs report the failed creation; the comparison then finds no
   // restored file.
   const std::string line = ErrorLine(22, "Недостаточно памяти для размещения словаря");
   ExpectInOrder(run.Stdout, {line, line, kIncorrect});
   EXPECT_FALSE(Exists(scene / "p.lz"));
   EXPECT_FALSE(Exists(scene / "r.txt"));
-  EXPECT_EQ(Slurp(scene / "src"), scene.Source);
+  EXPECT_EQ(ReadFile(scene / "src"), scene.Source);
 }
 
 // Lowers the address space step by step below what a whole round trip needs
@@ -198,9 +209,9 @@ TEST(ProgramMemory, ShrinkingAddressSpaceMeetsEachAllocation) {
     std::error_code ec;
     fs::remove(scene / "p.lz", ec);
     fs::remove(scene / "r.txt", ec);
-    return hard::RunVorka({"cd", "/0:" + (scene / "src"), "/1:" + (scene / "p.lz"), "/2:" + (scene / "r.txt"),
-                           "/b:2000000", "/l:500", "/go"},
-                          limit);
+    return Vorka({"cd", "/0:" + (scene / "src"), "/1:" + (scene / "p.lz"), "/2:" + (scene / "r.txt"),
+                  "/b:2000000", "/l:500", "/go"},
+                 {.AddressSpace = limit});
   };
   // The least limit at which the whole round trip succeeds, to 64 KiB.
   std::uint64_t low = 1 * kMiB, high = 2048 * kMiB;
@@ -219,20 +230,20 @@ TEST(ProgramMemory, ShrinkingAddressSpaceMeetsEachAllocation) {
   std::set<int> abnormal;
   // Down to where the program cannot even be loaded.
   for (std::uint64_t limit = high; limit > 64 * 1024; limit -= 32 * 1024) {
-    const hard::ProgramRun r = run(limit);
-    ASSERT_EQ(Slurp(scene / "src"), scene.Source);
+    const test::RunResult r = run(limit);
+    ASSERT_EQ(ReadFile(scene / "src"), scene.Source);
     if (r.Stdout.find("Программа Vorkasteln запущена") == std::string::npos) break;
     if (r.Stdout.find(compareLine) != std::string::npos) {
       sawCompare = true;
-      EXPECT_EQ(r.Status, 0) << r.Stdout;
+      EXPECT_EQ(r.ExitStatus, 0) << r.Stdout << r.Stderr;
       ExpectInOrder(r.Stdout, {compareLine, " завершено.\n", kIncorrect});
     }
     if (r.Stdout.find(bufferLine) != std::string::npos) {
       sawBuffers = true;
-      EXPECT_EQ(r.Status, 0) << r.Stdout;
+      EXPECT_EQ(r.ExitStatus, 0) << r.Stdout << r.Stderr;
       EXPECT_FALSE(Exists(scene / "p.lz"));
     }
-    if (r.Status != 0) abnormal.insert(r.Status);
+    if (r.ExitStatus != 0) abnormal.insert(r.ExitStatus);
   }
   EXPECT_TRUE(sawCompare) << "no limit made only the comparison fail";
   EXPECT_TRUE(sawBuffers) << "no limit made the file buffers fail";

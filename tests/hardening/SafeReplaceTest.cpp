@@ -25,8 +25,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "support/LzChild.h"
-#include "support/LzData.h"
+#include "support/ChildProcess.h"
+#include "support/TestData.h"
 #include "support/ScratchDir.h"
 
 namespace vorka {
@@ -226,7 +226,7 @@ std::string PackedFrom(const ScratchDir& dir, const std::string& bytes, const st
 
 TEST(SafeReplace, SizeFieldCutShortIsNoSuccess) {
   std::string source = test::CorpusFile("canterbury/fields.c");
-  if (source.empty()) source = test::TextLike(11150, 3);
+  if (source.empty()) source = test::MakeText(11150, 3);
   const std::string run(400000, 'r');
   struct Case {
     const char* What;
@@ -270,7 +270,7 @@ TEST(SafeReplace, NamesAreResolvedByTheKernel) {
       {"a link as the last part: its target is replaced", "a/outlink", "b/inner/linked"},
       {"a relative link chain", "a/chain", "b/inner/linked"},
   };
-  const std::string source = test::TextLike(40000, 12);
+  const std::string source = test::MakeText(40000, 12);
   for (const char* command : {"d", "cd"}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(command) + ": " + c.What);
@@ -353,8 +353,8 @@ TEST(SafeReplace, SourceThatChangesWhilePackedIsRefused) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     ScratchDir dir;
-    const std::string old = PackedFrom(dir, test::TextLike(5000, 2), "p.lz");
-    WriteFile(dir / "src", test::TextLike(Scaled(3000000), 4));
+    const std::string old = PackedFrom(dir, test::MakeText(5000, 2), "p.lz");
+    WriteFile(dir / "src", test::MakeText(Scaled(3000000), 4));
     Child child;
     Start(child, {{"c", "/0:" + (dir / "src"), "/1:" + (dir / "p.lz"), "/b:1000"}});
     // The packed file's temporary file shows once the source is open and its
@@ -385,7 +385,7 @@ TEST(SafeReplace, SourceThatChangesWhilePackedIsRefused) {
 
 TEST(SafeReplace, SourceWithoutAKnownSizeIsRefused) {
   ScratchDir dir;
-  const std::string old = PackedFrom(dir, test::TextLike(5000, 2), "p.lz");
+  const std::string old = PackedFrom(dir, test::MakeText(5000, 2), "p.lz");
   const Snapshot before = Take(dir.Path());
   const Ran r = RunToEnd({{"c", "/0:/proc/cpuinfo", "/1:" + (dir / "p.lz")}});
   EXPECT_EQ(r.Status, 0);
@@ -398,8 +398,8 @@ TEST(SafeReplace, SourceWithoutAKnownSizeIsRefused) {
 
 TEST(SafeReplace, RacingRunsLeaveOneWholeResult) {
   ScratchDir dir;
-  const std::string one = test::TextLike(Scaled(1000000), 31);
-  const std::string two = test::RandomBytes(Scaled(800000), 32);
+  const std::string one = test::MakeText(Scaled(1000000), 31);
+  const std::string two = test::MakeRandom(Scaled(800000), 32);
   WriteFile(dir / "one", one);
   WriteFile(dir / "two", two);
   const std::string packedOne = PackedBy(dir, "one", "one.lz");
@@ -441,7 +441,7 @@ TEST(SafeReplace, RacingRunsLeaveOneWholeResult) {
 
 TEST(SafeReplace, LongNamesAreNeverCut) {
   ScratchDir dir;
-  const std::string source = test::TextLike(30000, 5);
+  const std::string source = test::MakeText(30000, 5);
   WriteFile(dir / "src", source);
   const std::string packed = PackedBy(dir, "src", "p.lz");
   // A 300-byte name in two folders; its first 255 bytes name another,
@@ -510,7 +510,7 @@ private:
 
 TEST(SafeReplace, FailedWritesLeaveTheOldOutput) {
   ScratchDir dir;
-  const std::string big = test::RandomBytes(1200000, 8);
+  const std::string big = test::MakeRandom(1200000, 8);
   WriteFile(dir / "big", big);
   PackedBy(dir, "big", "big.lz");
   SmallDisk disk(dir / "disk");
@@ -536,7 +536,7 @@ TEST(SafeReplace, FailedWritesLeaveTheOldOutput) {
       std::printf("skipped \"%s\": a tmpfs can be mounted only as root\n", c.What);
       continue;
     }
-    const std::string old = test::TextLike(150000, 9);
+    const std::string old = test::MakeText(150000, 9);
     WriteFile(dir / c.Output, old);
     const Snapshot before = Take(dir.Path());
     const Ran r = RunToEnd({c.Args, c.FileSizeLimit});
@@ -551,7 +551,7 @@ TEST(SafeReplace, FailedWritesLeaveTheOldOutput) {
 
 TEST(SafeReplace, SignalsLeaveTheOldOutput) {
   ScratchDir dir;
-  const std::string large = test::Run(Scaled(16000000), 'z');
+  const std::string large = std::string(Scaled(16000000), 'z');
   WriteFile(dir / "large", large);
   PackedBy(dir, "large", "large.lz");
   struct Case {
@@ -570,7 +570,7 @@ TEST(SafeReplace, SignalsLeaveTheOldOutput) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     const std::string output = c.Unpack ? "restored" : "packed";
-    const std::string old = test::TextLike(Scaled(2000000), 10);
+    const std::string old = test::MakeText(Scaled(2000000), 10);
     WriteFile(dir / output, old);
     const Snapshot before = Take(dir.Path());
     Child child;
@@ -660,7 +660,7 @@ TEST(SafeReplace, ReplacementKeepsOwnerModeAndLinks) {
     }
     ScratchDir dir;
     chmod(dir.Path().c_str(), 0777);
-    const std::string source = test::TextLike(20000, 14);
+    const std::string source = test::MakeText(20000, 14);
     PackedFrom(dir, source, "p.lz");
     chmod((dir / "p.lz").c_str(), 0644);
     WriteFile(dir / "out", "old");
@@ -682,7 +682,7 @@ TEST(SafeReplace, ReplacementKeepsOwnerModeAndLinks) {
 
 TEST(SafeReplace, DevicesAreWrittenInPlace) {
   ScratchDir dir;
-  const std::string source = test::TextLike(20000, 15);
+  const std::string source = test::MakeText(20000, 15);
   WriteFile(dir / "src", source);
   PackedBy(dir, "src", "p.lz");
   const Snapshot before = Take(dir.Path());

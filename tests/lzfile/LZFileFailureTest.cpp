@@ -13,8 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/LzData.h"
 #include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {
@@ -44,7 +44,7 @@ struct Env {
   std::string Good;  // bytes of the packed source
 
   Env() {
-    Source = test::TextLike(3000, 11);
+    Source = test::MakeText(3000, 11);
     test::WriteFile(dir / "src.txt", Source);
     Owned f(TLZFile::Create(kBuf, kDic, kFrag));
     f->PackFile(dir / "src.txt", dir / "good.lz");
@@ -294,7 +294,7 @@ TEST(LZFileFailures, RandomCodeBytesAfterAValidHeader) {
     std::string bytes = env.Good.substr(0, env.InfoEnd());
     // The first code of a stream is a reset (code 0): keep it, so that the
     // decoder gets past the first item and into arbitrary codes.
-    std::string noise = test::RandomBytes(64 + seed * 37, seed);
+    std::string noise = test::MakeRandom(64 + seed * 37, seed);
     if (seed % 2 == 0) noise[0] = static_cast<char>(noise[0] & 0xC0);
     env.Put("r.lz", bytes + noise);
     f->UnpackFile(env.Path("r.lz"), env.Path("out.txt"));

@@ -10,8 +10,8 @@
 
 #include <sys/stat.h>
 
-#include "support/LzData.h"
 #include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {
@@ -61,7 +61,7 @@ TEST_F(LZFileFormat, FixedHeaderWithDictionary100000) {
 TEST_F(LZFileFormat, InformationPartOfTestTxt) {
   Owned f(TLZFile::Create(4099, 100000, 100000));
   ASSERT_TRUE(f);
-  f->PackFile(MakeSource(test::TextLike(1234, 7)), dir / "test._tx");
+  f->PackFile(MakeSource(test::MakeText(1234, 7)), dir / "test._tx");
   ASSERT_EQ(f->ErrorCode(), 0);
   const std::string packed = test::ReadFile(dir / "test._tx");
   ASSERT_GE(packed.size(), 88u);

@@ -9,11 +9,10 @@
 #include <memory>
 #include <new>
 
-#include <sys/resource.h>
 
-#include "support/LzChild.h"
-#include "support/LzData.h"
+#include "support/ChildProcess.h"
 #include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {
@@ -191,9 +190,7 @@ TEST_F(LZFileMemory, BuffersThatDoNotFitGiveError1) {
     TLZFile* mem = new (std::nothrow) TLZFile();
     if (mem == nullptr) return 10;
     // Leave well under the 2 x 2000000 bytes the buffers need.
-    const std::uint64_t limit = test::CurrentAddressSpace() + (1u << 20);
-    const rlimit r{limit, limit};
-    if (setrlimit(RLIMIT_AS, &r) != 0) return 11;
+    if (!test::SetAddressSpaceLimit(test::CurrentAddressSpace() + (1u << 20))) return 11;
     const bool ok = mem->Init(2000000, 500, 100);
     if (ok) return 12;
     const int code = mem->ErrorCode();
@@ -212,7 +209,7 @@ TEST(LZFileReady, OperationOnAnUncreatedInstanceCreatesIt) {
   // The fallback takes the largest dictionary; its storage is only reserved.
   if (test::UnderAddressSanitizer()) GTEST_SKIP() << "a 3.7 GB reservation is too much for ASan";
   test::ScratchDir dir;
-  test::WriteFile(dir / "src", test::TextLike(5000, 3));
+  test::WriteFile(dir / "src", test::MakeText(5000, 3));
   auto* f = new TLZFile();
   f->PackFile(dir / "src", dir / "packed");
   EXPECT_EQ(f->ErrorCode(), 0);

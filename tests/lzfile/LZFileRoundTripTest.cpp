@@ -12,8 +12,8 @@
 
 #include <sys/stat.h>
 
-#include "support/LzData.h"
 #include "support/ScratchDir.h"
+#include "support/TestData.h"
 
 namespace vorka {
 namespace {
@@ -34,12 +34,12 @@ std::vector<Sample> Samples() {
   std::vector<Sample> s = {
       {"empty", ""},
       {"one byte", "x"},
-      {"text", test::TextLike(70000, 5)},
-      {"random", test::RandomBytes(30000, 9)},
+      {"text", test::MakeText(70000, 5)},
+      {"random", test::MakeRandom(30000, 9)},
       // Phrases of one repeated byte reach about 1400 bytes: longer than the
       // smallest buffers, so the decoder must deliver them in pieces.
-      {"long run", test::Run(1000000, 'z')},
-      {"run then text", test::Run(5000, 'a') + test::TextLike(20000, 2) + test::Run(3000, '\0')},
+      {"long run", std::string(1000000, 'z')},
+      {"run then text", std::string(5000, 'a') + test::MakeText(20000, 2) + std::string(3000, '\0')},
   };
   const std::string book = test::CorpusFile("calgary/paper1");
   if (!book.empty()) s.push_back({"calgary paper1", book});
@@ -92,7 +92,7 @@ TEST(LZFileRoundTrip, EverySampleSettingAndBufferSize) {
 
 TEST(LZFileRoundTrip, UnpacksAtEveryBufferSizeFrom1000) {
   // A long run makes fragments longer than any of these buffers.
-  const std::string data = test::Run(1200000, 'q') + test::TextLike(30000, 4);
+  const std::string data = std::string(1200000, 'q') + test::MakeText(30000, 4);
   test::ScratchDir dir;
   test::WriteFile(dir / "src", data);
   Owned packer(TLZFile::Create(65536, 100000, 100000));
@@ -116,7 +116,7 @@ TEST(LZFileRoundTrip, UnpacksAtEveryBufferSizeFrom1000) {
 
 TEST(LZFileRoundTrip, RepeatedPackingGivesTheSameFile) {
   test::ScratchDir dir;
-  test::WriteFile(dir / "src", test::TextLike(50000, 8));
+  test::WriteFile(dir / "src", test::MakeText(50000, 8));
   Owned f(TLZFile::Create(4099, 2000, 50));
   ASSERT_TRUE(f);
   f->SetFlag(lfOverwritePacked);
@@ -158,7 +158,7 @@ TEST(LZFileRoundTrip, AttributesAndTimeAreRestored) {
     SCOPED_TRACE(c.SourceMode);
     test::ScratchDir dir;
     const std::string src = dir / "src", packed = dir / "packed", out = dir / "out";
-    test::WriteFile(src, test::TextLike(9000, 1));
+    test::WriteFile(src, test::MakeText(9000, 1));
     ASSERT_TRUE(platform::SetDosTime(src, c.Time));
     ASSERT_EQ(chmod(src.c_str(), c.SourceMode), 0);
     const StatResult before = StatOf(src);
@@ -183,7 +183,7 @@ TEST(LZFileRoundTrip, AttributesAndTimeAreRestored) {
 
 TEST(LZFileRoundTrip, OverwritePermissions) {
   test::ScratchDir dir;
-  const std::string data = test::TextLike(4000, 6);
+  const std::string data = test::MakeText(4000, 6);
   test::WriteFile(dir / "src", data);
   test::WriteFile(dir / "packed", "old packed");
   test::WriteFile(dir / "out", "old output");

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "support/LzData.h"
+#include "support/TestData.h"
 #include "support/ScratchDir.h"
 
 namespace vorka {
@@ -64,10 +64,10 @@ TEST(LZFileSizeField, SmallerThanTheDataIsADamagedStream) {
       // Ends on the end of a phrase: the decoder stops cleanly, and the bytes
       // that follow are codes, not the end marker.
       {"run, short by its last phrase", std::string(kRunLength, 'a'), 1000, 65536, 65536, 1000, 24},
-      {"text, 1 byte short", test::TextLike(30000, 7), 1000, 5000, 300, 1, 0xFF},
-      {"text, 2 bytes short", test::TextLike(30000, 7), 1000, 5000, 300, 2, 0xFF},
-      {"text, 5 bytes short", test::TextLike(30000, 7), 4099, 5000, 300, 5, 0xFF},
-      {"noise, 1 byte short", test::RandomBytes(20000, 3), 1000, 500, 500, 1, 0xFF},
+      {"text, 1 byte short", test::MakeText(30000, 7), 1000, 5000, 300, 1, 0xFF},
+      {"text, 2 bytes short", test::MakeText(30000, 7), 1000, 5000, 300, 2, 0xFF},
+      {"text, 5 bytes short", test::MakeText(30000, 7), 4099, 5000, 300, 5, 0xFF},
+      {"noise, 1 byte short", test::MakeRandom(20000, 3), 1000, 500, 500, 1, 0xFF},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
@@ -99,7 +99,7 @@ TEST(LZFileSizeField, SmallerThanTheDataIsADamagedStream) {
 
 TEST(LZFileSourceLength, SourceMustEndAtItsSize) {
   test::ScratchDir dir;
-  const std::string source = test::TextLike(12000, 9);
+  const std::string source = test::MakeText(12000, 9);
   WriteFile(dir / "src", source);
   Owned f(TLZFile::Create(1000, 5000, 300));
   ASSERT_TRUE(f);

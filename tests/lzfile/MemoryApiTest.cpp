@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "lzfile/LZFormat.h"
-#include "support/LzChild.h"
-#include "support/LzData.h"
+#include "support/ChildProcess.h"
+#include "support/TestData.h"
 #include "support/ScratchDir.h"
 
 namespace vorka {
@@ -82,9 +82,9 @@ TEST(MemoryApi, RoundTripsEveryCorpusFileRandomAndEmpty) {
   std::vector<std::pair<std::string, Bytes>> inputs = {
       {"empty", {}},
       {"one byte", {'q'}},
-      {"random", ToBytes(test::RandomBytes(200000, 3))},
-      {"text", ToBytes(test::TextLike(300000, 8))},
-      {"run", ToBytes(test::Run(2000000, 'a'))},
+      {"random", ToBytes(test::MakeRandom(200000, 3))},
+      {"text", ToBytes(test::MakeText(300000, 8))},
+      {"run", ToBytes(std::string(2000000, 'a'))},
   };
   const std::filesystem::path root = std::filesystem::path(VORKA_SHARED_DIR) / "corpus";
   std::error_code ec;
@@ -115,7 +115,7 @@ TEST(MemoryApi, RoundTripsWithEverySetting) {
       {500, 4, 500, 4},            {600, 100000, 600, 600}, {5000, 2000, 5000, 2000},
       {0xFFFFFFFF, 7, 268435326, 7},
   };
-  const Bytes plain = ToBytes(test::TextLike(40000, 2) + test::Run(30000, 'x') + test::RandomBytes(5000, 4));
+  const Bytes plain = ToBytes(test::MakeText(40000, 2) + std::string(30000, 'x') + test::MakeRandom(5000, 4));
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Dic << "/" << c.Frag);
     const Bytes packed = Pack(plain, c.Dic, c.Frag);
@@ -159,9 +159,9 @@ TEST(MemoryApi, BoundHoldsForRandomAndWorstCaseInputs) {
       {"every byte value in turn, huge dictionary", Cycle(300000), 268435326, 0, 0.0},
       {"all pairs, huge dictionary", Pairs(140000), 268435326, 0, 0.6},
       {"all pairs, fragment limit 4", Pairs(140000), 268435326, 4, 0.0},
-      {"random, smallest dictionary", ToBytes(test::RandomBytes(300000, 11)), 500, 0, 0.65},
-      {"random, default dictionary", ToBytes(test::RandomBytes(300000, 12)), 100000, 0, 0.0},
-      {"random, huge dictionary, fragment limit 4", ToBytes(test::RandomBytes(300000, 13)), 268435326, 4, 0.0},
+      {"random, smallest dictionary", ToBytes(test::MakeRandom(300000, 11)), 500, 0, 0.65},
+      {"random, default dictionary", ToBytes(test::MakeRandom(300000, 12)), 100000, 0, 0.0},
+      {"random, huge dictionary, fragment limit 4", ToBytes(test::MakeRandom(300000, 13)), 268435326, 4, 0.0},
       {"one byte", {0}, 500, 0, 0.0},
       {"two bytes", {0, 1}, 500, 0, 0.0},
       {"three distinct bytes", {7, 8, 9}, 268435326, 4, 0.0},
@@ -258,7 +258,7 @@ const Damage kDamages[] = {
 };
 
 TEST(MemoryApi, DamagedHeadersAndStreamsGiveTheFileObjectsCodes) {
-  const Bytes plain = ToBytes(test::TextLike(5000, 21));
+  const Bytes plain = ToBytes(test::MakeText(5000, 21));
   const Bytes good = Pack(plain);
   for (const Damage& d : kDamages) {
     SCOPED_TRACE(d.What);
@@ -282,7 +282,7 @@ TEST(MemoryApi, DamagedHeadersAndStreamsGiveTheFileObjectsCodes) {
 }
 
 TEST(MemoryApi, EveryCutOfAPackedFileFails) {
-  const Bytes plain = ToBytes(test::TextLike(3000, 5) + test::Run(2000, 'r'));
+  const Bytes plain = ToBytes(test::MakeText(3000, 5) + std::string(2000, 'r'));
   const Bytes good = Pack(plain, 500, 0);
   for (std::size_t cut = 0; cut < good.size(); ++cut) {
     const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[cut + 1]);
@@ -297,7 +297,7 @@ TEST(MemoryApi, EveryCutOfAPackedFileFails) {
 TEST(MemoryApi, ASizeSmallerThanTheDataIsNeverSuccess) {
   // Cuts of a few bytes end inside the last phrase (11) or leave its code
   // where the end marker should be (24).
-  const Bytes plain = ToBytes(test::Run(20000, 'z'));
+  const Bytes plain = ToBytes(std::string(20000, 'z'));
   const Bytes good = Pack(plain);
   for (std::uint32_t less = 1; less <= 300; ++less) {
     Bytes bad = good;
@@ -312,7 +312,7 @@ TEST(MemoryApi, ASizeSmallerThanTheDataIsNeverSuccess) {
 #if !defined(_WIN32)  // needs a child process under an address-space limit
 TEST(MemoryApi, HostileHeadersCostNoMoreMemoryThanTheirStreams) {
   if (test::UnderAddressSanitizer()) GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
-  const Bytes plain = ToBytes(test::TextLike(20000, 6));
+  const Bytes plain = ToBytes(test::MakeText(20000, 6));
   const Bytes good = Pack(plain);
   struct Case {
     const char* What;
@@ -351,7 +351,7 @@ TEST(MemoryApi, HostileHeadersCostNoMoreMemoryThanTheirStreams) {
 #endif
 
 TEST(MemoryApi, RandomDamageNeverReadsOutsideAndFailsAsTheFileObjectDoes) {
-  const Bytes plain = ToBytes(test::TextLike(3000, 9) + test::RandomBytes(500, 1));
+  const Bytes plain = ToBytes(test::MakeText(3000, 9) + test::MakeRandom(500, 1));
   const Bytes good = Pack(plain, 1000, 50);
   std::uint32_t s = 77;
   const auto next = [&s] {

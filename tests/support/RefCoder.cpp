@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <random>
 #include <utility>
 
 #include "support/RefBitWriter.h"
@@ -115,44 +114,6 @@ RefStream RefEncode(const std::uint8_t* data, std::size_t length, std::uint32_t 
 
 RefStream RefEncode(const std::string& data, std::uint32_t dicSize, std::uint32_t maxFrag) {
   return RefEncode(reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), dicSize, maxFrag);
-}
-
-std::string MakeText(std::size_t length, std::uint32_t seed) {
-  static const char* const kWords[] = {"the ", "of ", "and ", "dictionary ", "phrase ", "code ",
-                                       "a ", "to ", "in ", "compressor ", "is ", "that ",
-                                       "bit ", "stream ", "node ", "tree, ", "reset. ", "\n"};
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<std::size_t> pick(0, std::size(kWords) - 1);
-  std::string out;
-  while (out.size() < length) out += kWords[pick(rng)];
-  out.resize(length);
-  return out;
-}
-
-std::string MakeRandom(std::size_t length, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::string out(length, '\0');
-  for (auto& ch : out) ch = static_cast<char>(rng() & 0xFF);
-  return out;
-}
-
-std::string MakeBinaryish(std::size_t length, std::uint32_t seed) {
-  // Records of small integers with random runs: mildly redundant binary data.
-  std::mt19937 rng(seed);
-  std::string out;
-  while (out.size() < length) {
-    const std::uint32_t v = rng();
-    if ((v & 7) == 0) {
-      out.append(1 + (v >> 8) % 40, static_cast<char>(v >> 24));
-    } else {
-      out.push_back(static_cast<char>(v & 0x0F));
-      out.push_back(static_cast<char>((v >> 8) & 0x3));
-      out.push_back('\0');
-      out.push_back(static_cast<char>(v >> 28));
-    }
-  }
-  out.resize(length);
-  return out;
 }
 
 }  // namespace vorka::test

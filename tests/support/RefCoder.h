@@ -30,9 +30,4 @@ RefStream RefEncode(const std::uint8_t* data, std::size_t length, std::uint32_t 
                     std::uint32_t maxFrag);
 RefStream RefEncode(const std::string& data, std::uint32_t dicSize, std::uint32_t maxFrag);
 
-// Test inputs: seeded, of tunable redundancy.
-std::string MakeText(std::size_t length, std::uint32_t seed);
-std::string MakeRandom(std::size_t length, std::uint32_t seed);
-std::string MakeBinaryish(std::size_t length, std::uint32_t seed);
-
 }  // namespace vorka::test

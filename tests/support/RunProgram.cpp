@@ -3,13 +3,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -26,7 +24,7 @@ void CloseFd(int& fd) {
 }  // namespace
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& locale,
-                     const std::string& stdinBytes, const std::string& workDir) {
+                     const std::string& stdinBytes, const std::string& workDir, const ChildLimits& limits) {
   int in[2], out[2], err[2];
   if (::pipe(in) != 0) throw std::runtime_error("pipe failed");
   if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
@@ -57,6 +55,8 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     ::dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
     if (!workDir.empty() && ::chdir(workDir.c_str()) != 0) ::_exit(126);
+    const int setup = detail::ApplyInChild(limits);
+    if (setup != 0) ::_exit(setup);
     ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
@@ -101,19 +101,8 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     }
   }
   CloseFd(inFd);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) result.ExitStatus = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status)) result.ExitStatus = 128 + WTERMSIG(status);
+  result.ExitStatus = detail::WaitForChild(pid);
   return result;
-}
-
-std::string CopyProgramInto(const std::string& folder) {
-  const std::filesystem::path target = std::filesystem::path(folder) / "vorka";
-  std::filesystem::copy_file(VORKA_EXE, target, std::filesystem::copy_options::overwrite_existing);
-  std::filesystem::permissions(target, std::filesystem::perms::owner_all, std::filesystem::perm_options::add);
-  return target.string();
 }
 
 }  // namespace vorka::test

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/ChildProcess.h"
+
 namespace vorka::test {
 
 struct RunResult {
@@ -15,11 +17,13 @@ struct RunResult {
 
 // Runs program with args (argv[1..]) in folder workDir, the environment of
 // this process with LC_ALL set to locale, and stdinBytes on standard input
-// (then end of input). Throws std::runtime_error when the child cannot be
-// started.
+// (then end of input), under limits (its Stdout field is not used: the
+// output is always captured). Throws std::runtime_error when the child cannot
+// be started; a child that cannot take its limits exits with one of the
+// kChildCannot* statuses.
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& locale, const std::string& stdinBytes = std::string(),
-                     const std::string& workDir = std::string());
+                     const std::string& workDir = std::string(), const ChildLimits& limits = {});
 
 // Copies the built program into folder and returns the copy's path. The
 // program's default names live in its own folder, so tests run a copy in a

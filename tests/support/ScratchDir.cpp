@@ -1,8 +1,6 @@
 #include "support/ScratchDir.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -26,19 +24,6 @@ ScratchDir::~ScratchDir() {
                                  std::filesystem::perm_options::add, ec);
   }
   std::filesystem::remove_all(path_, ec);
-}
-
-std::string ReadFile(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + name);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& name, const std::string& bytes) {
-  std::ofstream out(name, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot write " + name);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("short write to " + name);
 }
 
 }  // namespace vorka::test

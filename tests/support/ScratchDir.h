@@ -26,5 +26,10 @@ private:
 // silently go on with missing data.
 std::string ReadFile(const std::string& name);
 void WriteFile(const std::string& name, const std::string& bytes);
+// Whether anything is there, a dangling symbolic link included.
+bool Exists(const std::string& name);
+// Gives everyone every permission on a folder, so that a child that dropped
+// its privileges can work in it.
+void MakeOpenToAll(const std::string& folder);
 
 }  // namespace vorka::test

@@ -1,10 +1,8 @@
-// The scratch folders and whole-file helpers of the tests, for Windows: the
-// folder gets a random name under the temporary folder (there is no mkdtemp),
-// and removal first clears the read-only and hidden bits tests leave behind.
+// The scratch folders of the tests, for Windows: the folder gets a random
+// name under the temporary folder (there is no mkdtemp), and removal first
+// clears the read-only and hidden bits tests leave behind.
 #include "support/ScratchDir.h"
 
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <system_error>
@@ -35,19 +33,6 @@ ScratchDir::~ScratchDir() {
     SetFileAttributesA(it->path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
   }
   std::filesystem::remove_all(path_, ec);
-}
-
-std::string ReadFile(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + name);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& name, const std::string& bytes) {
-  std::ofstream out(name, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot write " + name);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("short write to " + name);
 }
 
 }  // namespace vorka::test

@@ -176,14 +176,13 @@ private:
 };
 
 struct TBitReader {
-  const std::uint8_t* Start{};  // the block: whole bytes read ahead go back no further
   const std::uint8_t* Cursor{};
   const std::uint8_t* End{};
   std::uint64_t Acc{};  // pending bits, oldest at bit 0; above Bits: the stream's next ones or zero
   unsigned Bits{};
 
   explicit TBitReader(const TBitBuf& buf)
-      : Start(buf.Block), Cursor(buf.Cursor), End(buf.Cursor + buf.BytesLeft), Acc(buf.Acc), Bits(buf.AccBits) {}
+      : Cursor(buf.Cursor), End(buf.Cursor + buf.BytesLeft), Acc(buf.Acc), Bits(buf.AccBits) {}
 
   // Away from the block's end, tops the accumulator up to 56 bits or more in
   // one load. The bits above the whole bytes taken are the stream's next ones
@@ -219,13 +218,14 @@ struct TBitReader {
     return true;
   }
 
-  // Hands back the whole bytes read ahead, so that the pending bits are those
-  // a code-by-code reader would hold and BytesUsed counts what the codes took.
-  // Only Refill reads ahead, and it never reaches the block's end: at the end
-  // the pending bits are those of a code still incomplete, which stay.
+  // Hands back the whole bytes read ahead (never past the start of buf's
+  // block), so that the pending bits are those a code-by-code reader would
+  // hold and BytesUsed counts what the codes took. Only Refill reads ahead,
+  // and it never reaches the block's end: at the end the pending bits are
+  // those of a code still incomplete, which stay.
   void WriteBack(TBitBuf& buf) {
     unsigned back = Cursor == End ? 0 : Bits >> 3;
-    const auto readHere = static_cast<std::uint32_t>(Cursor - Start);
+    const auto readHere = static_cast<std::uint32_t>(Cursor - buf.Block);
     if (back > readHere) back = readHere;
     Cursor -= back;
     Bits -= 8 * back;

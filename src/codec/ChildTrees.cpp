@@ -162,18 +162,13 @@ void TChildTrees::InsertNode(const TDicNodes& d, std::uint32_t n, std::uint32_t*
   }
 }
 
-}  // namespace vorka
-
-namespace vorka {
-
 void TChildTrees::Attach(TDicNodes& d) {
   NodeLinks = d.Words;
   NodeRoot = d.Words + 2 * std::size_t{d.Slots};
   NodeBit = d.Marks;
 }
 
-void TChildTrees::Start(TDicNodes& d) {
-  (void)d;
+void TChildTrees::Start(TDicNodes&) {
   for (std::uint32_t n = 0; n < FirstPhraseNode; ++n) {
     NodeLinks[2 * n] = NilNode;
     NodeLinks[2 * n + 1] = NilNode;

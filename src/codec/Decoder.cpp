@@ -16,9 +16,9 @@ namespace {
 
 // The decoder's dictionary state over a run of codes.
 struct TPhraseRun {
-  std::uint32_t Current;
-  std::uint32_t FragLen;
-  std::uint32_t Count;  // NodeCount
+  std::uint32_t Current{};
+  std::uint32_t FragLen{};
+  std::uint32_t Count{};  // NodeCount
 };
 
 // The rule of an ordinary phrase code, once its `length` bytes, the first
@@ -161,7 +161,7 @@ void TLZCodecOf<TIndex>::StartPieces(std::uint32_t v) {
   const auto at = static_cast<std::uint32_t>(Unpack.OutPos);
   const bool isNew = v == Nodes.NodeCount;
   if (isNew) Nodes.AppendNode(LastChar, Current, at - FragLen);
-  const std::uint32_t* const prefix = Nodes.NodePrefix();
+  const std::uint32_t* const prefix = Nodes.NodePrefix;
   std::uint32_t next = NilNode;
   std::uint32_t length = 0;
   for (std::uint32_t n = v; n != RootNode; n = prefix[n]) {

@@ -21,9 +21,9 @@ namespace vorka {
 // The unpacker's view of the store: plain pointers that the decoder's loops
 // keep in locals. The one place that knows the unpacker's node layout.
 struct TNodeView {
-  std::uint8_t* Chars;
-  std::uint32_t* Spans;   // [2n]: where the phrase was last written; [2n + 1]: its length
-  std::uint32_t* Prefix;
+  std::uint8_t* Chars{};
+  std::uint32_t* Spans{};  // [2n]: where the phrase was last written; [2n + 1]: its length
+  std::uint32_t* Prefix{};
 
   // Writes node n as prefix + c, of length characters, written at output
   // position at.
@@ -53,6 +53,8 @@ struct TDicNodes {
   std::uint32_t* Words{};
   // 1 byte a node for the packer's index.
   std::uint8_t* Marks{};
+  // Unpacking: each node's prefix (the last third of Words).
+  std::uint32_t* NodePrefix{};
 
   // Allocates storage for n nodes (n >= FirstPhraseNode); false, with no
   // storage, when memory is short.
@@ -64,8 +66,6 @@ struct TDicNodes {
   bool Full() const { return NodeCount >= NodeLimit; }
 
   // ---- unpacking
-  // Node n's prefix.
-  std::uint32_t* NodePrefix() const { return Words + 2 * std::size_t{Slots}; }
   // Where the phrase of node n was last written (counted modulo 2^32) and its
   // length: the unpacker copies a code from recent output when it can.
   std::uint32_t PhraseAt(std::uint32_t n) const { return View().At(n); }
@@ -74,7 +74,7 @@ struct TDicNodes {
 
   // Gives the reserved nodes empty phrases; the unpacker's part of a reset.
   void StartSpans();
-  TNodeView View() const { return {NodeChar, Words, NodePrefix()}; }
+  TNodeView View() const { return {NodeChar, Words, NodePrefix}; }
   // A new node prefix + c (no child index), whose phrase was written at
   // output position at; NilNode when full.
   std::uint32_t AppendNode(std::uint8_t c, std::uint32_t prefix, std::uint32_t at = 0) {
@@ -94,7 +94,7 @@ inline std::int64_t TDicNodes::Unwind(std::uint32_t code, std::uint8_t* buffer, 
   const std::uint32_t length = PhraseLength(code);
   if (length > room) return std::int64_t{room} - length;
   const std::uint8_t* const chars = NodeChar;
-  const std::uint32_t* const prefix = NodePrefix();
+  const std::uint32_t* const prefix = NodePrefix;
   // The chain comes last character first: write it from the phrase's end.
   std::uint8_t* p = buffer + length;
   std::uint32_t n = code;

@@ -12,8 +12,7 @@ void THashIndex::Attach(TDicNodes& d) {
   Slots = 0;
 }
 
-void THashIndex::Start(TDicNodes& d) {
-  (void)d;
+void THashIndex::Start(TDicNodes&) {
   Slots = 0;
   Used = 0;
   MissNode = NilNode;
@@ -62,10 +61,9 @@ void THashIndex::Grow() {
   MissNode = NilNode;
 }
 
-std::uint32_t THashIndex::ScanPhrase(TDicNodes& d, const std::uint8_t* bytes, std::uint32_t length,
+std::uint32_t THashIndex::ScanPhrase(TDicNodes&, const std::uint8_t* bytes, std::uint32_t length,
                                      std::uint32_t& current) {
   if (length == 0) return 0;
-  (void)d;
   std::uint32_t node = current;
   const std::uint8_t* p = bytes;
   if (node == RootNode) {
@@ -106,8 +104,7 @@ std::uint32_t THashIndex::ScanPhrase(TDicNodes& d, const std::uint8_t* bytes, st
   return length;
 }
 
-std::uint32_t THashIndex::FindChildOf(TDicNodes& d, std::uint32_t parent, std::uint8_t c) {
-  (void)d;
+std::uint32_t THashIndex::FindChildOf(TDicNodes&, std::uint32_t parent, std::uint8_t c) {
   if (parent == RootNode) return RootChild[c];
   if (Slots == 0) Open();
   const std::uint64_t key = Key(parent, c);

@@ -55,12 +55,12 @@ struct TUnpacking {
 
 // The encoder's state while it ends phrases, held in locals by the loops.
 struct TEncodeRegs {
-  std::uint32_t Current;
-  std::uint32_t FragLen;
-  std::uint32_t LongestNow;
-  std::uint32_t Mask;
-  std::uint8_t Width;
-  std::uint8_t State;
+  std::uint32_t Current{};
+  std::uint32_t FragLen{};
+  std::uint32_t LongestNow{};
+  std::uint32_t Mask{};
+  std::uint8_t Width{};
+  std::uint8_t State{};
 };
 
 template <class TIndex>

@@ -65,7 +65,7 @@ TEST_F(Decoder, TwoByteBlocksHoldBackThePhraseThatDoesNotFit) {
   }
   EXPECT_EQ(codec.Nodes.NodeCount, 6u);  // nodes a, aa, and the node after the last phrase
   EXPECT_EQ(codec.Nodes.NodeChar[5], 'a');
-  EXPECT_EQ(codec.Nodes.NodePrefix()[5], 4u);
+  EXPECT_EQ(codec.Nodes.NodePrefix[5], 4u);
   EXPECT_FALSE(codec.PhraseUnfinished());
 }
 

@@ -112,7 +112,7 @@ template <class TEmit>
   } else {
     SendPhrase(r, emit);
   }
-  if (r.FragLen < MaxFrag) {
+  if (r.FragLen < r.MaxFrag) {
     if (Index.AddChild(Nodes, c, r.Current) == NilNode) [[unlikely]] {
       emit(codeReset, r.Width);
       r = ResetFromEncoder(r);
@@ -223,7 +223,10 @@ bool TLZCodecOf<TIndex>::EncodeBlock(const std::uint8_t* input, std::uint32_t in
     TEncodeRegs r = EncodeRegs();
     std::uint64_t bits = 0;
     TWriterSink sink{out, bits};
-    while (out.Room() >= kPhraseEndRoom && out.Bits <= 32) {
+    // Every put leaves fewer than 8 bits pending; only the first may find
+    // more (after blocks shorter than a code).
+    const bool roomy = out.Bits <= 32;
+    while (roomy && out.Room() >= kPhraseEndRoom) {
       const std::uint32_t n = Index.ScanPhrase(Nodes, input + p, inputLength - p, r.Current);
       r.FragLen += n;
       p += n;

@@ -59,6 +59,7 @@ struct TEncodeRegs {
   std::uint32_t FragLen{};
   std::uint32_t LongestNow{};
   std::uint32_t Mask{};
+  std::uint32_t MaxFrag{};  // read only
   std::uint8_t Width{};
   std::uint8_t State{};
 };
@@ -183,7 +184,7 @@ struct TLZCodecOf {
   std::int64_t DecodeCode(std::uint32_t v, std::uint8_t* out, std::uint32_t room);
 
 private:
-  TEncodeRegs EncodeRegs() const { return {Current, FragLen, LongestNow, Mask, Width, State}; }
+  TEncodeRegs EncodeRegs() const { return {Current, FragLen, LongestNow, Mask, MaxFrag, Width, State}; }
   void SetEncodeRegs(const TEncodeRegs& r) {
     Current = r.Current;
     FragLen = r.FragLen;

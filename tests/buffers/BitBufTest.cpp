@@ -276,7 +276,7 @@ TEST(BitBufValues, ReaderReportsOnlyWhatItsCodesTook) {
       buf.AttachForRead(stream.data() + pos, length);
       TBitReader in(buf);
       // Sometimes stop early, as the decoder does when its output is full.
-      const std::size_t stopAt = rng() % 3 == 0 ? next + rng() % 20 : list.Codes.size();
+      const std::size_t stopAt = std::min(list.Codes.size(), rng() % 3 == 0 ? next + rng() % 20 : list.Codes.size());
       bool starved = false;
       while (next < stopAt) {
         std::uint32_t code = 0;

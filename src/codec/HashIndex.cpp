@@ -53,8 +53,9 @@ void THashIndex::Open() {
 }
 
 // The next region, twice the newest; the last one takes all that is left
-// (never less than the newest, so it too stays under two thirds full).
-void THashIndex::OpenRegion() {
+// (never less than the newest, so it too stays under two thirds full). Out
+// of line, so that an insertion needs no stack frame.
+[[gnu::noinline]] void THashIndex::OpenRegion() {
   const std::uint32_t k = Regions;
   const std::uint32_t at = RegionAt[k - 1] + RegionSlots[k - 1];
   const std::uint32_t previous = RegionSlots[k - 1];
@@ -226,7 +227,7 @@ void THashIndex::Placed(std::uint32_t n, std::uint64_t h) {
   NoteNode = n;
   NoteHash = h;
   MissChar = 0;
-  if (++Used >= GrowAt) OpenRegion();
+  if (++Used >= GrowAt) [[unlikely]] OpenRegion();
 }
 
 // AddChild's way when the note does not already hold the free entry: kept

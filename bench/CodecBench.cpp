@@ -123,8 +123,8 @@ std::size_t BuildDictionary(vorka::TLZCodec& codec, const std::string& data) {
   std::size_t p = 0;
   while (p < data.size() && !codec.Nodes.Full()) {
     std::uint32_t current = vorka::RootNode;
-    p += codec.Nodes.ScanPhrase(bytes + p, static_cast<std::uint32_t>(data.size() - p), current);
-    if (p < data.size()) codec.Nodes.AddChild(bytes[p], current);
+    p += codec.Index.ScanPhrase(codec.Nodes, bytes + p, static_cast<std::uint32_t>(data.size() - p), current);
+    if (p < data.size()) codec.Index.AddChild(codec.Nodes, bytes[p], current);
     ++p;
   }
   return p;
@@ -142,12 +142,12 @@ void BM_ScanPhrase(benchmark::State& state) {
     std::uint32_t p = 0;
     while (p < size) {
       std::uint32_t current = vorka::RootNode;
-      p += codec.Nodes.ScanPhrase(bytes + p, size - p, current) + 1;
+      p += codec.Index.ScanPhrase(codec.Nodes, bytes + p, size - p, current) + 1;
       benchmark::DoNotOptimize(current);
     }
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
-  state.SetLabel(vorka::TDicNodes::UsesChildTrees() ? "tree" : "hash");
+  state.SetLabel(vorka::TLZCodec::TIndexType::Name);
   codec.Done();
 }
 
@@ -163,7 +163,7 @@ void BM_FindChild(benchmark::State& state) {
   for (auto& c : next) c = static_cast<std::uint8_t>(data[rng() % data.size()]);
   for (auto _ : state) {
     std::uint32_t found = 0;
-    for (std::uint32_t n = vorka::RootNode; n < count; ++n) found += codec.Nodes.FindChildOf(n, next[n]) != 0;
+    for (std::uint32_t n = vorka::RootNode; n < count; ++n) found += codec.Index.FindChildOf(codec.Nodes, n, next[n]) != 0;
     benchmark::DoNotOptimize(found);
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (count - vorka::RootNode)));

@@ -42,52 +42,56 @@ void TBitBuf::AttachForRead(const std::uint8_t* block, std::uint32_t length) {
 
 // Stores as many complete pending bytes as the block takes. True when at
 // least 33 bits of the accumulator are free afterwards, so any code fits.
-bool TBitBuf::DrainWholeBytes() {
-  unsigned full = AccBits / 8u;
-  if (full > BytesLeft) full = BytesLeft;
+bool TBitWriter::DrainWholeBytes() {
+  unsigned full = Bits / 8u;
+  if (full > Room()) full = Room();
   if (full > 7) full = 7;
-  bitio::StoreLow(WriteCursor, Acc, full);
-  WriteCursor += full;
+  bitio::StoreLow(Cursor, Acc, full);
   Cursor += full;
-  BytesLeft -= full;
   Acc = full == 0 ? Acc : Acc >> (8 * full);
-  AccBits = static_cast<std::uint8_t>(AccBits - 8 * full);
-  return AccBits <= 33;
+  Bits -= 8 * full;
+  return Bits <= 33;
 }
 
-bool TBitBuf::PutCodeNearEnd(std::uint32_t code, std::uint8_t width) {
-  if (BytesLeft == 0) return false;
+// A put within eight bytes of the block's end, or after a short block: the
+// complete bytes that fit are stored, the rest stay pending.
+bool TBitWriter::PutNearEnd(std::uint32_t code, unsigned width) {
+  assert(width >= 1 && width <= 31 && (static_cast<std::uint64_t>(code) >> width) == 0);
+  if (Cursor == End) return false;
   // Only a block shorter than 4 bytes can leave so many bits pending that the
   // code would not fit the accumulator; drain them first.
-  if (AccBits + width > 64 && !DrainWholeBytes()) return false;
-  assert((Acc >> AccBits) == 0 || AccBits == 64);
-  const std::uint64_t v = Acc | static_cast<std::uint64_t>(code) << AccBits;
-  const unsigned total = AccBits + width;
+  if (Bits + width > 64 && !DrainWholeBytes()) return false;
+  assert(Bits == 64 || (Acc >> Bits) == 0);
+  const std::uint64_t v = Acc | static_cast<std::uint64_t>(code) << Bits;
+  const unsigned total = Bits + width;
   unsigned full = total / 8;
-  if (full > BytesLeft) full = BytesLeft;
+  if (full > Room()) full = Room();
   if (full > 7) full = 7;
-  bitio::StoreLow(WriteCursor, v, full);
-  WriteCursor += full;
+  bitio::StoreLow(Cursor, v, full);
   Cursor += full;
-  BytesLeft -= full;
   Acc = full == 0 ? v : v >> (8 * full);
-  AccBits = static_cast<std::uint8_t>(total - 8 * full);
+  Bits = total - 8 * full;
   return true;
 }
 
-bool TBitBuf::FlushBits() {
-  if (AccBits == 0) return true;
-  if (BytesLeft == 0) return false;
-  // With more than a byte pending (only after a very short block) the bits are
-  // kept until they all fit instead of being cut off.
-  while (AccBits > 0 && BytesLeft > 0) {
-    *WriteCursor++ = static_cast<std::uint8_t>(Acc);
-    ++Cursor;
-    --BytesLeft;
+// With more than a byte pending (only after a very short block) the bits are
+// kept until they all fit instead of being cut off.
+bool TBitWriter::Flush() {
+  if (Bits == 0) return true;
+  if (Cursor == End) return false;
+  while (Bits > 0 && Cursor != End) {
+    *Cursor++ = static_cast<std::uint8_t>(Acc);
     Acc >>= 8;
-    AccBits = AccBits > 8 ? static_cast<std::uint8_t>(AccBits - 8) : 0;
+    Bits = Bits > 8 ? Bits - 8 : 0;
   }
-  return AccBits == 0;
+  return Bits == 0;
+}
+
+bool TBitBuf::FlushBits() {
+  TBitWriter out(*this);
+  const bool flushed = out.Flush();
+  out.WriteBack(*this);
+  return flushed;
 }
 
 }  // namespace vorka

@@ -9,6 +9,7 @@
 
 #include <bit>
 #include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -51,10 +52,6 @@ struct TBitBuf {
   std::uint32_t BytesUsed() const { return BlockSize - BytesLeft; }
   bool AtBlockEnd() const { return BytesLeft == 0; }
 
-private:
-  bool DrainWholeBytes();
-  // PutCode within eight bytes of the block's end, or after a short block.
-  bool PutCodeNearEnd(std::uint32_t code, std::uint8_t width);
 };
 
 namespace bitio {
@@ -119,66 +116,152 @@ inline std::uint32_t LoadLow(const std::uint8_t* p, unsigned count) {
 
 }  // namespace bitio
 
-inline bool TBitBuf::PutCode(std::uint32_t code, std::uint8_t width) {
-  assert(width >= 1 && width <= 31);
-  assert((static_cast<std::uint64_t>(code) >> width) == 0);
-  if (BytesLeft >= 8 && AccBits <= 32) {
-    assert((Acc >> AccBits) == 0);
-    // Away from the block's end: store all eight bytes of the accumulator at
-    // once (the ones above the complete bytes are zero and are overwritten by
-    // the next code) instead of choosing a store sequence by the byte count.
-    const std::uint64_t v = Acc | static_cast<std::uint64_t>(code) << AccBits;
-    const unsigned total = AccBits + width;
-    const unsigned full = total / 8;
-    bitio::Store64(WriteCursor, v);
-    WriteCursor += full;
-    Cursor += full;
-    BytesLeft -= full;
-    Acc = v >> (8 * full);
-    AccBits = static_cast<std::uint8_t>(total % 8);
+// The bit writer and the bit reader as small values. A loop that moves many
+// codes copies one out of the TBitBuf, keeps it in locals, and writes it back
+// once: a store through the output pointer may alias any member, so a loop
+// over the members would reload them after every code. PutCode and GetCode
+// are the one-code case of the same values.
+struct TBitWriter {
+  std::uint8_t* Cursor{};
+  std::uint8_t* End{};
+  std::uint64_t Acc{};  // pending bits, oldest at bit 0, zero above Bits
+  unsigned Bits{};
+
+  // Bytes a put away from the block's end stores at once: the whole
+  // accumulator, of which the bytes above the complete ones are overwritten
+  // by the next code.
+  static constexpr unsigned FastReach = 8;
+
+  explicit TBitWriter(const TBitBuf& buf)
+      : Cursor(buf.WriteCursor), End(buf.WriteCursor + buf.BytesLeft), Acc(buf.Acc), Bits(buf.AccBits) {}
+
+  std::uint32_t Room() const { return static_cast<std::uint32_t>(End - Cursor); }
+  // True when PutFast may be used: eight bytes free and any code fits the
+  // accumulator.
+  bool Roomy() const { return End - Cursor >= static_cast<std::ptrdiff_t>(FastReach) && Bits <= 32; }
+
+  void PutFast(std::uint32_t code, unsigned width) {
+    assert(Roomy());
+    assert(width >= 1 && width <= 31 && (static_cast<std::uint64_t>(code) >> width) == 0);
+    assert((Acc >> Bits) == 0);
+    const std::uint64_t v = Acc | static_cast<std::uint64_t>(code) << Bits;
+    const unsigned total = Bits + width;
+    bitio::Store64(Cursor, v);
+    Cursor += total / 8;
+    Acc = v >> (8 * (total / 8));
+    Bits = total % 8;
+  }
+  // PutCode's rule: false only when no byte of the block is left.
+  bool Put(std::uint32_t code, unsigned width) {
+    if (Roomy()) {
+      PutFast(code, width);
+      return true;
+    }
+    return PutNearEnd(code, width);
+  }
+  bool Flush();
+
+  void WriteBack(TBitBuf& buf) const {
+    const auto written = static_cast<std::uint32_t>(Cursor - buf.WriteCursor);
+    buf.WriteCursor = Cursor;
+    buf.Cursor += written;
+    buf.BytesLeft = Room();
+    buf.Acc = Acc;
+    buf.AccBits = static_cast<std::uint8_t>(Bits);
+  }
+
+private:
+  bool PutNearEnd(std::uint32_t code, unsigned width);
+  bool DrainWholeBytes();
+};
+
+struct TBitReader {
+  const std::uint8_t* Cursor{};
+  const std::uint8_t* End{};
+  std::uint64_t Acc{};  // pending bits, oldest at bit 0; above Bits: the stream's next ones or zero
+  unsigned Bits{};
+
+  explicit TBitReader(const TBitBuf& buf)
+      : Cursor(buf.Cursor), End(buf.Cursor + buf.BytesLeft), Acc(buf.Acc), Bits(buf.AccBits) {}
+
+  // Away from the block's end, tops the accumulator up to 56 bits or more in
+  // one load. The bits above the whole bytes taken are the stream's next ones
+  // too, so OR-ing them in again later is harmless.
+  bool CanRefill() const { return End - Cursor >= 8; }
+  void Refill() {
+    assert(CanRefill() && Bits < 64);
+    Acc |= bitio::Load64(Cursor) << Bits;
+    const unsigned k = (63 - Bits) >> 3;
+    Cursor += k;
+    Bits += 8 * k;
+  }
+  // The next code, when Bits >= width; mask is 2^width - 1, which a loop at
+  // one width keeps at hand.
+  std::uint32_t Take(unsigned width, std::uint32_t mask) {
+    assert(width >= 1 && width <= 31 && Bits >= width && mask == (std::uint64_t{1} << width) - 1);
+    const auto code = static_cast<std::uint32_t>(Acc) & mask;
+    Acc >>= width;
+    Bits -= width;
+    return code;
+  }
+  // GetCode's rule: false when the block ran out before the code was
+  // complete; the bytes taken in then stay pending.
+  bool Get(std::uint32_t& code, unsigned width) {
+    if (Bits < width) {
+      if (CanRefill()) {
+        Refill();
+      } else if (!LoadNearEnd(width)) {
+        return false;
+      }
+    }
+    code = Take(width, static_cast<std::uint32_t>((std::uint64_t{1} << width) - 1));
     return true;
   }
-  return PutCodeNearEnd(code, width);
+
+  // Hands back the whole bytes read ahead (never past the start of buf's
+  // block), so that the pending bits are those a code-by-code reader would
+  // hold and BytesUsed counts what the codes took. Only Refill reads ahead,
+  // and it never reaches the block's end: at the end the pending bits are
+  // those of a code still incomplete, which stay.
+  void WriteBack(TBitBuf& buf) {
+    unsigned back = Cursor == End ? 0 : Bits >> 3;
+    const auto readHere = static_cast<std::uint32_t>(Cursor - buf.Block);
+    if (back > readHere) back = readHere;
+    Cursor -= back;
+    Bits -= 8 * back;
+    if (Bits < 64) Acc &= (std::uint64_t{1} << Bits) - 1;
+    buf.Cursor = Cursor;
+    buf.BytesLeft = static_cast<std::uint32_t>(End - Cursor);
+    buf.Acc = Acc;
+    buf.AccBits = static_cast<std::uint8_t>(Bits);
+  }
+
+private:
+  // Takes in the bytes the code still needs, as many as the block has.
+  bool LoadNearEnd(unsigned width) {
+    const auto left = static_cast<unsigned>(End - Cursor);
+    if (left == 0) return false;
+    unsigned need = (width - Bits + 7) / 8;
+    if (need > left) need = left;
+    Acc |= static_cast<std::uint64_t>(bitio::LoadLow(Cursor, need)) << Bits;
+    Cursor += need;
+    Bits += 8 * need;
+    return Bits >= width;
+  }
+};
+
+inline bool TBitBuf::PutCode(std::uint32_t code, std::uint8_t width) {
+  TBitWriter out(*this);
+  const bool put = out.Put(code, width);
+  out.WriteBack(*this);
+  return put;
 }
 
 inline bool TBitBuf::GetCode(std::uint32_t& code, std::uint8_t width) {
-  assert(width >= 1 && width <= 31);
-  const std::uint64_t mask = (std::uint64_t{1} << width) - 1;
-  if (AccBits >= width) {
-    code = static_cast<std::uint32_t>(Acc & mask);
-    Acc >>= width;
-    AccBits = static_cast<std::uint8_t>(AccBits - width);
-    return true;
-  }
-  if (BytesLeft >= 4) {
-    // Away from the block's end: load four bytes, keep the ones the code needs.
-    const unsigned need = (static_cast<unsigned>(width - AccBits) + 7) / 8;
-    const std::uint64_t fresh = bitio::Load32(Cursor) & ((std::uint64_t{1} << (8 * need)) - 1);
-    const std::uint64_t v = Acc | fresh << AccBits;
-    Cursor += need;
-    BytesLeft -= need;
-    const unsigned total = AccBits + 8 * need;
-    code = static_cast<std::uint32_t>(v & mask);
-    Acc = v >> width;
-    AccBits = static_cast<std::uint8_t>(total - width);
-    return true;
-  }
-  if (BytesLeft == 0) return false;
-  unsigned need = (static_cast<unsigned>(width - AccBits) + 7) / 8;
-  if (need > BytesLeft) need = BytesLeft;
-  const std::uint64_t v = Acc | static_cast<std::uint64_t>(bitio::LoadLow(Cursor, need)) << AccBits;
-  Cursor += need;
-  BytesLeft -= need;
-  const unsigned total = AccBits + 8 * need;
-  if (total < width) {
-    Acc = v;
-    AccBits = static_cast<std::uint8_t>(total);
-    return false;
-  }
-  code = static_cast<std::uint32_t>(v & mask);
-  Acc = v >> width;
-  AccBits = static_cast<std::uint8_t>(total - width);
-  return true;
+  TBitReader in(*this);
+  const bool got = in.Get(code, width);
+  in.WriteBack(*this);
+  return got;
 }
 
 }  // namespace vorka

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "support/RefBitWriter.h"
@@ -199,6 +201,106 @@ TEST(BitBufRandom, MatchesTheReferenceWriterAndReadsBack) {
       if (length == 0) break;
     }
     EXPECT_EQ(next, codes.size());
+  }
+}
+
+
+// The writer and the reader as values, the way the codec's loops use them:
+// copied out of the buffer, many codes, written back once per block.
+struct TCodeList {
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> Codes;
+  test::RefBitWriter Ref;
+};
+
+TCodeList RandomCodes(std::mt19937& rng, std::size_t count) {
+  TCodeList list;
+  list.Codes.resize(count);
+  for (auto& [code, width] : list.Codes) {
+    width = static_cast<std::uint8_t>(rng() % 4 == 0 ? 1 + rng() % 31 : 2 + rng() % 27);
+    code = rng() & ((1u << width) - 1);
+    list.Ref.Put(code, width);
+  }
+  return list;
+}
+
+TEST(BitBufValues, WriterInLocalsMatchesTheReference) {
+  for (std::uint32_t seed = 1; seed <= 30; ++seed) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    std::mt19937 rng(seed);
+    const TCodeList list = RandomCodes(rng, 5000);
+    std::vector<std::uint8_t> stream;
+    std::vector<std::uint8_t> block;
+    TBitBuf buf;
+    buf.Init();
+    std::size_t next = 0;
+    bool flushed = false;
+    while (!flushed) {
+      block.assign(seed % 3 == 0 ? 4 + rng() % 40 : 1000 + rng() % 5000, 0xEE);
+      buf.AttachForWrite(block.data(), static_cast<std::uint32_t>(block.size()));
+      TBitWriter out(buf);
+      // The fast put while there is room for it, the checked one after.
+      while (next < list.Codes.size()) {
+        const auto [code, width] = list.Codes[next];
+        if (out.Roomy()) {
+          out.PutFast(code, width);
+        } else if (!out.Put(code, width)) {
+          break;
+        }
+        ++next;
+      }
+      out.WriteBack(buf);
+      EXPECT_EQ(buf.BytesUsed(), block.size() - out.Room());
+      if (next == list.Codes.size()) flushed = buf.FlushBits();
+      stream.insert(stream.end(), block.begin(), block.begin() + buf.BytesUsed());
+    }
+    ASSERT_EQ(stream, list.Ref.Bytes());
+  }
+}
+
+// A reader reads ahead of its codes, then hands back the whole bytes it did
+// not need: consumption and pending bits are those of a reader that takes
+// only the bytes each code needs, which the bit counts give exactly.
+TEST(BitBufValues, ReaderReportsOnlyWhatItsCodesTook) {
+  for (std::uint32_t seed = 1; seed <= 30; ++seed) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    std::mt19937 rng(seed);
+    const TCodeList list = RandomCodes(rng, 4000);
+    const std::vector<std::uint8_t> stream = list.Ref.Bytes();
+    TBitBuf buf;
+    buf.Init();
+    std::size_t pos = 0;     // bytes consumed so far
+    std::size_t next = 0;    // codes taken so far
+    std::uint64_t bits = 0;  // their bits
+    while (next < list.Codes.size()) {
+      const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(1 + rng() % 300, stream.size() - pos));
+      buf.AttachForRead(stream.data() + pos, length);
+      TBitReader in(buf);
+      // Sometimes stop early, as the decoder does when its output is full.
+      const std::size_t stopAt = std::min(list.Codes.size(), rng() % 3 == 0 ? next + rng() % 20 : list.Codes.size());
+      bool starved = false;
+      while (next < stopAt) {
+        std::uint32_t code = 0;
+        if (!in.Get(code, list.Codes[next].second)) {
+          starved = true;
+          break;
+        }
+        ASSERT_EQ(code, list.Codes[next].first) << "code " << next;
+        bits += list.Codes[next].second;
+        ++next;
+      }
+      in.WriteBack(buf);
+      const std::size_t total = pos + buf.BytesUsed();
+      if (starved) {
+        EXPECT_EQ(total, pos + length) << "a code still incomplete keeps every byte taken in";
+      } else {
+        EXPECT_EQ(total, std::max<std::size_t>(pos, (bits + 7) / 8));
+      }
+      EXPECT_EQ(std::uint64_t{buf.AccBits}, 8 * total - bits);
+      EXPECT_EQ(buf.Acc >> buf.AccBits, 0u);
+      pos = total;
+      if (length == 0) break;
+    }
+    EXPECT_EQ(next, list.Codes.size());
   }
 }
 

@@ -1,5 +1,4 @@
-// The packer's child index (trees or hash, whichever the build chose) used in
-// random orders against a map: lookups, scans from any node, insertions
+// Both child indexes (trees and hash) used in random orders against a map: lookups, scans from any node, insertions
 // after a scan and elsewhere, across resets. The packer itself nearly always
 // goes on from where its last scan stopped; these orders reach the paths it
 // seldom takes.
@@ -12,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "codec/CodecHelpers.h"
 #include "codec/LZCodec.h"
 
 namespace vorka {
@@ -30,21 +30,26 @@ std::uint32_t Walk(const TEdges& edges, std::uint32_t from, const std::string& s
   return from;
 }
 
-TEST(ChildIndex, RandomOrdersAgreeWithAMap) {
+template <class TIndex>
+class ChildIndex : public testing::Test {};
+TYPED_TEST_SUITE(ChildIndex, test::ChildIndexes, test::IndexNames);
+
+TYPED_TEST(ChildIndex, RandomOrdersAgreeWithAMap) {
   std::mt19937 rng(12345);
   for (int round = 0; round < 24; ++round) {
-    TLZCodec codec;
+    TLZCodecOf<TypeParam> codec;
     const std::uint32_t size = 500 + rng() % 3000;
     ASSERT_TRUE(codec.Init(size));
     TDicNodes& d = codec.Nodes;
+    TypeParam& index = codec.Index;
     for (int epoch = 0; epoch < 3; ++epoch) {
       SCOPED_TRACE(testing::Message() << "round " << round << " size " << size << " epoch " << epoch);
-      d.InitNodes(size);
+      codec.ResetDictionary();
       TEdges edges;
       std::vector<std::uint32_t> nodes{RootNode};
       const unsigned alphabet = 2 + rng() % 20;
       auto add = [&](std::uint32_t parent, unsigned c) {
-        const std::uint32_t n = d.AddChild(static_cast<std::uint8_t>(c), parent);
+        const std::uint32_t n = index.AddChild(d, static_cast<std::uint8_t>(c), parent);
         if (n == NilNode) return false;
         EXPECT_EQ(n, nodes.size() + FirstPhraseNode - 1) << "nodes are numbered in order";
         edges[{parent, c}] = n;
@@ -58,7 +63,7 @@ TEST(ChildIndex, RandomOrdersAgreeWithAMap) {
         switch (rng() % 3) {
           case 0: {  // a lookup, and the child made when missing
             const auto it = edges.find({p, c});
-            ASSERT_EQ(d.FindChildOf(p, static_cast<std::uint8_t>(c)), it == edges.end() ? NilNode : it->second);
+            ASSERT_EQ(index.FindChildOf(d, p, static_cast<std::uint8_t>(c)), it == edges.end() ? NilNode : it->second);
             if (it == edges.end()) room = add(p, c);
             break;
           }
@@ -69,7 +74,7 @@ TEST(ChildIndex, RandomOrdersAgreeWithAMap) {
             const std::uint32_t end = Walk(edges, p, s, want);
             std::uint32_t current = p;
             const std::uint32_t taken =
-                d.ScanPhrase(reinterpret_cast<const std::uint8_t*>(s.data()), static_cast<std::uint32_t>(s.size()),
+                index.ScanPhrase(d, reinterpret_cast<const std::uint8_t*>(s.data()), static_cast<std::uint32_t>(s.size()),
                              current);
             ASSERT_EQ(taken, want);
             ASSERT_EQ(current, end);
@@ -82,7 +87,7 @@ TEST(ChildIndex, RandomOrdersAgreeWithAMap) {
         }
       }
       for (const auto& [key, node] : edges)
-        ASSERT_EQ(d.FindChildOf(key.first, static_cast<std::uint8_t>(key.second)), node);
+        ASSERT_EQ(index.FindChildOf(d, key.first, static_cast<std::uint8_t>(key.second)), node);
     }
     codec.Done();
   }

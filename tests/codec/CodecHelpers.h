@@ -1,11 +1,13 @@
 // Drivers for the real codec used by the codec tests: whole-buffer packing and
-// unpacking with chosen block sizes.
+// unpacking with chosen block sizes, for a codec over either child index.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "codec/LZCodec.h"
 
@@ -17,7 +19,8 @@ inline const std::uint8_t* Bytes(const std::string& s) {
 
 // Packs data with input blocks of inBlock bytes and output blocks of outBlock
 // bytes (the encoder's own contract asks for output blocks of 1000 or more).
-inline std::vector<std::uint8_t> PackAll(TLZCodec& codec, const std::string& data,
+template <class TCodec>
+std::vector<std::uint8_t> PackAll(TCodec& codec, const std::string& data,
                                          std::uint32_t inBlock, std::uint32_t outBlock) {
   codec.StartPacking();
   std::vector<std::uint8_t> stream;
@@ -53,7 +56,8 @@ struct UnpackResult {
 // Unpacks until `owed` bytes are out, the input is used up, or the decoder
 // rejects the stream. Each call offers at most outBlock bytes (fewer at the
 // end, as the caller limits output to what is still owed).
-inline UnpackResult UnpackAll(TLZCodec& codec, const std::vector<std::uint8_t>& stream,
+template <class TCodec>
+UnpackResult UnpackAll(TCodec& codec, const std::vector<std::uint8_t>& stream,
                               std::size_t owed, std::uint32_t inBlock, std::uint32_t outBlock) {
   codec.StartUnpacking();
   UnpackResult result;
@@ -76,5 +80,14 @@ inline UnpackResult UnpackAll(TLZCodec& codec, const std::vector<std::uint8_t>& 
   }
   return result;
 }
+
+// The two child indexes, for typed tests: every build tests both.
+using ChildIndexes = testing::Types<TChildTrees, THashIndex>;
+struct IndexNames {
+  template <class TIndex>
+  static std::string GetName(int) {
+    return TIndex::Name;
+  }
+};
 
 }  // namespace vorka::test

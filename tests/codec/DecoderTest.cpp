@@ -54,7 +54,8 @@ TEST_F(Decoder, TwoByteBlocksHoldBackThePhraseThatDoesNotFit) {
   std::uint32_t consumed = 0, produced = 0;
   ASSERT_TRUE(codec.DecodeBlock(stream.data(), static_cast<std::uint32_t>(stream.size()), consumed, out, 2, produced));
   EXPECT_EQ(std::string(out, out + produced), "a");
-  EXPECT_EQ(codec.QueueValue[0], 4u);  // pending code
+  EXPECT_EQ(codec.Unpack.Pending, 4u);
+  EXPECT_TRUE(codec.PhraseUnfinished());
   std::size_t pos = consumed;
   const char* expected[] = {"aa", "a"};
   for (const char* want : expected) {
@@ -66,6 +67,7 @@ TEST_F(Decoder, TwoByteBlocksHoldBackThePhraseThatDoesNotFit) {
   EXPECT_EQ(codec.Nodes.NodeCount, 6u);  // nodes a, aa, and the node after the last phrase
   EXPECT_EQ(codec.Nodes.NodeChar[5], 'a');
   EXPECT_EQ(codec.Nodes.NodePrefix[5], 4u);
+  EXPECT_FALSE(codec.PhraseUnfinished());
 }
 
 TEST_F(Decoder, ZeroCapacityWritesNothing) {

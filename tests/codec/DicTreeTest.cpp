@@ -3,25 +3,29 @@
 #include <algorithm>
 #include <numeric>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "codec/CodecHelpers.h"
 #include "codec/LZCodec.h"
 
 namespace vorka {
 namespace {
 
+// The child trees' shapes, through a codec that packs with them.
 class DicTree : public testing::Test {
 protected:
   void SetUp() override { ASSERT_TRUE(codec.Init(4096)); }
   void TearDown() override { codec.Done(); }
 
   TDicNodes& Nodes() { return codec.Nodes; }
-  std::uint32_t Root() { return Nodes().NodeRoot[RootNode]; }
-  std::uint32_t Lower(std::uint32_t n) { return Nodes().NodeLinks[2 * n]; }
-  std::uint32_t Higher(std::uint32_t n) { return Nodes().NodeLinks[2 * n + 1]; }
+  TChildTrees& Trees() { return codec.Index; }
+  std::uint32_t Root() { return Trees().NodeRoot[RootNode]; }
+  std::uint32_t Lower(std::uint32_t n) { return Trees().NodeLinks[2 * n]; }
+  std::uint32_t Higher(std::uint32_t n) { return Trees().NodeLinks[2 * n + 1]; }
   std::uint8_t Char(std::uint32_t n) { return Nodes().NodeChar[n]; }
 
-  std::uint32_t Add(std::uint8_t c) { return Nodes().AddChild(c, RootNode); }
+  std::uint32_t Add(std::uint8_t c) { return Trees().AddChild(Nodes(), c, RootNode); }
 
   int Height(std::uint32_t n) {
     return n == NilNode ? 0 : 1 + std::max(Height(Lower(n)), Height(Higher(n)));
@@ -38,35 +42,25 @@ protected:
     ASSERT_EQ(chars.size(), count);
     EXPECT_TRUE(std::adjacent_find(chars.begin(), chars.end(), std::greater_equal<int>()) == chars.end());
     for (std::uint32_t n = FirstPhraseNode; n < Nodes().NodeCount; ++n) {
-      EXPECT_EQ(Nodes().FindChildOf(RootNode, Char(n)), n);
-      EXPECT_LE(Nodes().NodeBit[n], 1);
+      EXPECT_EQ(Trees().FindChildOf(Nodes(), RootNode, Char(n)), n);
+      EXPECT_LE(Trees().NodeBit[n], 1);
     }
-    EXPECT_EQ(Nodes().NodeBit[NilNode], 0);
+    EXPECT_EQ(Trees().NodeBit[NilNode], 0);
   }
 
-  TLZCodec codec;
+  TLZCodecOf<TChildTrees> codec;
 };
 
-TEST_F(DicTree, EmptyTreeFindsNothing) {
-  EXPECT_EQ(Nodes().FindChild('a', NilNode), NilNode);
-  EXPECT_EQ(Nodes().FindChildOf(RootNode, 'a'), NilNode);
-  std::uint32_t current = RootNode;
-  const std::uint8_t bytes[] = {'a', 'b'};
-  EXPECT_EQ(Nodes().ScanPhrase(bytes, 2, current), 0u);
-  EXPECT_EQ(current, RootNode);
-}
-
 TEST_F(DicTree, ThreeThenFourAscending) {
-  if (!TDicNodes::UsesChildTrees()) GTEST_SKIP() << "the hash build keeps no child trees";
   const std::uint32_t n1 = Add(1), n2 = Add(2), n3 = Add(3);
   EXPECT_EQ(Root(), n2);
   EXPECT_EQ(Lower(n2), n1);
   EXPECT_EQ(Higher(n2), n3);
-  EXPECT_EQ(Nodes().NodeBit[n2], 0);
+  EXPECT_EQ(Trees().NodeBit[n2], 0);
 
   const std::uint32_t n4 = Add(4);
   EXPECT_EQ(Root(), n3);
-  EXPECT_EQ(Nodes().NodeBit[n3], 1);
+  EXPECT_EQ(Trees().NodeBit[n3], 1);
   EXPECT_EQ(Lower(n3), n2);
   EXPECT_EQ(Lower(n2), n1);
   EXPECT_EQ(Higher(n2), NilNode);
@@ -75,7 +69,6 @@ TEST_F(DicTree, ThreeThenFourAscending) {
 }
 
 TEST_F(DicTree, AllCharactersAscendingOrDescendingGiveHeightEleven) {
-  if (!TDicNodes::UsesChildTrees()) GTEST_SKIP() << "the hash build keeps no child trees";
   struct Case { const char* name; bool descending; };
   for (const Case& c : {Case{"ascending", false}, Case{"descending", true}}) {
     SCOPED_TRACE(c.name);
@@ -93,7 +86,6 @@ TEST_F(DicTree, AllCharactersAscendingOrDescendingGiveHeightEleven) {
 }
 
 TEST_F(DicTree, RandomOrdersStaySearchTrees) {
-  if (!TDicNodes::UsesChildTrees()) GTEST_SKIP() << "the hash build keeps no child trees";
   for (std::uint32_t seed = 1; seed <= 200; ++seed) {
     SCOPED_TRACE(testing::Message() << "seed " << seed);
     codec.ResetDictionary();
@@ -106,43 +98,74 @@ TEST_F(DicTree, RandomOrdersStaySearchTrees) {
     ExpectSearchTree(count);
     EXPECT_LE(Height(Root()), 24);  // roughly balanced: a list would reach 256
     for (std::size_t i = count; i < 256; ++i)
-      EXPECT_EQ(Nodes().FindChildOf(RootNode, static_cast<std::uint8_t>(chars[i])), NilNode);
+      EXPECT_EQ(Trees().FindChildOf(Nodes(), RootNode, static_cast<std::uint8_t>(chars[i])), NilNode);
   }
 }
 
-TEST_F(DicTree, ScanFollowsNestedTrees) {
-  const std::uint32_t a = Add('a');
-  const std::uint32_t ab = Nodes().AddChild('b', a);
-  const std::uint32_t abc = Nodes().AddChild('c', ab);
-  Nodes().AddChild('x', a);
-  const std::uint8_t bytes[] = {'a', 'b', 'c', 'd'};
+// What both child indexes must do alike.
+template <class TIndex>
+class DicIndex : public testing::Test {
+protected:
+  void SetUp() override { ASSERT_TRUE(codec.Init(4096)); }
+  void TearDown() override { codec.Done(); }
+  std::uint32_t Add(std::uint8_t c, std::uint32_t parent) { return codec.Index.AddChild(codec.Nodes, c, parent); }
+  std::uint32_t Scan(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t& current) {
+    return codec.Index.ScanPhrase(codec.Nodes, bytes, length, current);
+  }
+  TLZCodecOf<TIndex> codec;
+};
+TYPED_TEST_SUITE(DicIndex, test::ChildIndexes, test::IndexNames);
+
+TYPED_TEST(DicIndex, EmptyIndexFindsNothing) {
+  EXPECT_EQ(this->codec.Index.FindChildOf(this->codec.Nodes, RootNode, 'a'), NilNode);
   std::uint32_t current = RootNode;
-  EXPECT_EQ(Nodes().ScanPhrase(bytes, 4, current), 3u);
-  EXPECT_EQ(current, abc);
-  current = RootNode;
-  EXPECT_EQ(Nodes().ScanPhrase(bytes, 2, current), 2u);
-  EXPECT_EQ(current, ab);
+  const std::uint8_t bytes[] = {'a', 'b'};
+  EXPECT_EQ(this->Scan(bytes, 2, current), 0u);
+  EXPECT_EQ(current, RootNode);
 }
 
-TEST_F(DicTree, FullStoreRefusesNewNodes) {
-  codec.Done();
-  ASSERT_TRUE(codec.Init(500));
+TYPED_TEST(DicIndex, ScanFollowsNestedPhrases) {
+  const std::uint32_t a = this->Add('a', RootNode);
+  const std::uint32_t ab = this->Add('b', a);
+  const std::uint32_t abc = this->Add('c', ab);
+  this->Add('x', a);
+  const std::uint8_t bytes[] = {'a', 'b', 'c', 'd'};
+  std::uint32_t current = RootNode;
+  EXPECT_EQ(this->Scan(bytes, 4, current), 3u);
+  EXPECT_EQ(current, abc);
+  current = RootNode;
+  EXPECT_EQ(this->Scan(bytes, 2, current), 2u);
+  EXPECT_EQ(current, ab);
+  current = a;
+  EXPECT_EQ(this->Scan(bytes + 1, 3, current), 2u);
+  EXPECT_EQ(current, abc);
+}
+
+TYPED_TEST(DicIndex, FullStoreRefusesNewNodes) {
+  this->codec.Done();
+  ASSERT_TRUE(this->codec.Init(500));
   std::uint32_t made = 0;
-  for (std::uint32_t parent = RootNode; Nodes().NodeCount < 500; ++made)
-    parent = Nodes().AddChild(static_cast<std::uint8_t>(made), parent);
+  for (std::uint32_t parent = RootNode; this->codec.Nodes.NodeCount < 500; ++made)
+    parent = this->Add(static_cast<std::uint8_t>(made), parent);
   EXPECT_EQ(made, 497u);
-  const std::uint32_t count = Nodes().NodeCount;
-  const std::uint32_t root = Root();
-  EXPECT_EQ(Nodes().NewNode(), NilNode);
-  EXPECT_EQ(Nodes().AddChild('z', RootNode), NilNode);
-  EXPECT_EQ(Nodes().AppendNode('z', RootNode), NilNode);
-  EXPECT_EQ(Nodes().NodeCount, count);
-  EXPECT_EQ(Root(), root);
+  const std::uint32_t count = this->codec.Nodes.NodeCount;
+  EXPECT_EQ(this->Add('z', RootNode), NilNode);
+  EXPECT_EQ(this->Add('z', 300), NilNode);
+  EXPECT_EQ(this->codec.Nodes.AppendNode('z', RootNode), NilNode);
+  EXPECT_EQ(this->codec.Nodes.NodeCount, count);
+  EXPECT_EQ(this->codec.Index.FindChildOf(this->codec.Nodes, RootNode, 'z'), NilNode);
+  // The chain made is intact.
+  std::string chain;
+  for (std::uint32_t k = 0; k < 497; ++k) chain.push_back(static_cast<char>(k));
+  std::uint32_t current = RootNode;
+  EXPECT_EQ(this->Scan(reinterpret_cast<const std::uint8_t*>(chain.data()), 497, current), 497u);
+  EXPECT_EQ(current, 499u);
 }
 
 TEST(DicUnwind, RoomAroundThePhraseLength) {
   TLZCodec codec;
   ASSERT_TRUE(codec.Init(500));
+  codec.StartUnpacking();
   TDicNodes& nodes = codec.Nodes;
   std::uint32_t node = RootNode;
   for (const char c : std::string("phrase")) node = nodes.AppendNode(static_cast<std::uint8_t>(c), node);

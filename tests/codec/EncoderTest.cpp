@@ -14,15 +14,16 @@ namespace {
 using test::RefItem;
 
 // Items the encoder emits, taken from its queue byte by byte.
-std::vector<RefItem> Items(TLZCodec& codec, const std::string& data) {
+template <class TCodec>
+std::vector<RefItem> Items(TCodec& codec, const std::string& data) {
   codec.StartPacking();
   std::vector<RefItem> items;
   for (const char ch : data) {
     const unsigned m = codec.EncodeByte(static_cast<std::uint8_t>(ch));
-    for (unsigned i = 0; i < m; ++i) items.push_back({codec.QueueValue[i], codec.QueueWidth[i]});
+    for (unsigned i = 0; i < m; ++i) items.push_back({codec.Queue.Value[i], codec.Queue.Width[i]});
   }
   const unsigned m = codec.EncodeEnd();
-  for (unsigned i = 0; i < m; ++i) items.push_back({codec.QueueValue[i], codec.QueueWidth[i]});
+  for (unsigned i = 0; i < m; ++i) items.push_back({codec.Queue.Value[i], codec.Queue.Width[i]});
   return items;
 }
 
@@ -42,8 +43,13 @@ const WorkedExample kExamples[] = {
     {"a", {{0, 2}, {97, 8}}, 10, 0},
 };
 
-TEST(Encoder, WorkedExamplesItemsBitsAndStatistics) {
-  TLZCodec codec;
+// Every case runs over both child indexes.
+template <class TIndex>
+class Encoder : public testing::Test {};
+TYPED_TEST_SUITE(Encoder, test::ChildIndexes, test::IndexNames);
+
+TYPED_TEST(Encoder, WorkedExamplesItemsBitsAndStatistics) {
+  TLZCodecOf<TypeParam> codec;
   ASSERT_TRUE(codec.Init(4096));
   for (const WorkedExample& ex : kExamples) {
     SCOPED_TRACE(ex.input);
@@ -64,8 +70,8 @@ TEST(Encoder, WorkedExamplesItemsBitsAndStatistics) {
   codec.Done();
 }
 
-TEST(Encoder, EmptyInputGivesAnEmptyStream) {
-  TLZCodec codec;
+TYPED_TEST(Encoder, EmptyInputGivesAnEmptyStream) {
+  TLZCodecOf<TypeParam> codec;
   ASSERT_TRUE(codec.Init(500));
   codec.StartPacking();
   std::uint8_t out[1000];
@@ -78,8 +84,8 @@ TEST(Encoder, EmptyInputGivesAnEmptyStream) {
   codec.Done();
 }
 
-TEST(Encoder, ZeroCapacityTouchesNothing) {
-  TLZCodec codec;
+TYPED_TEST(Encoder, ZeroCapacityTouchesNothing) {
+  TLZCodecOf<TypeParam> codec;
   ASSERT_TRUE(codec.Init(500));
   codec.StartPacking();
   const std::uint8_t in[] = {'x'};
@@ -91,8 +97,8 @@ TEST(Encoder, ZeroCapacityTouchesNothing) {
   codec.Done();
 }
 
-TEST(Encoder, FirstResetComesWhenNode499ExistsAndAnotherIsNeeded) {
-  TLZCodec codec;
+TYPED_TEST(Encoder, FirstResetComesWhenNode499ExistsAndAnotherIsNeeded) {
+  TLZCodecOf<TypeParam> codec;
   ASSERT_TRUE(codec.Init(500));
   codec.StartPacking();
   const std::string data = test::MakeRandom(20000, 5);
@@ -103,7 +109,7 @@ TEST(Encoder, FirstResetComesWhenNode499ExistsAndAnotherIsNeeded) {
     const std::uint8_t widthBefore = codec.Width;
     const unsigned m = codec.EncodeByte(static_cast<std::uint8_t>(ch));
     for (unsigned i = 0; i < m; ++i) {
-      if (codec.QueueValue[i] != codeReset || codec.QueueWidth[i] == 8 || codec.QueueWidth[i] == 5) continue;
+      if (codec.Queue.Value[i] != codeReset || codec.Queue.Width[i] == 8 || codec.Queue.Width[i] == 5) continue;
       if (!sawFirst) {
         sawFirst = true;
         continue;
@@ -113,9 +119,9 @@ TEST(Encoder, FirstResetComesWhenNode499ExistsAndAnotherIsNeeded) {
       // Node 499 exists (made before or by this byte) and one more is needed.
       EXPECT_GE(countBefore, 499u);
       EXPECT_LE(countBefore, 500u);
-      EXPECT_GE(codec.QueueWidth[i], widthBefore);
+      EXPECT_GE(codec.Queue.Width[i], widthBefore);
       ASSERT_LT(i + 1, m);
-      EXPECT_EQ(codec.QueueWidth[i + 1], 8);  // then the literal
+      EXPECT_EQ(codec.Queue.Width[i + 1], 8);  // then the literal
       EXPECT_EQ(codec.Width, 2);
       EXPECT_EQ(codec.Nodes.NodeCount, 4u);
     }
@@ -125,10 +131,10 @@ TEST(Encoder, FirstResetComesWhenNode499ExistsAndAnotherIsNeeded) {
   codec.Done();
 }
 
-TEST(Encoder, FragmentLimitHoldsOnARun) {
+TYPED_TEST(Encoder, FragmentLimitHoldsOnARun) {
   for (const std::uint32_t frag : {4u, 5u, 17u}) {
     SCOPED_TRACE(frag);
-    TLZCodec codec;
+    TLZCodecOf<TypeParam> codec;
     ASSERT_TRUE(codec.Init(100000));
     codec.SetMaxFragment(frag);
     test::PackAll(codec, std::string(50000, 'z'), 50000, 1000);
@@ -138,9 +144,9 @@ TEST(Encoder, FragmentLimitHoldsOnARun) {
 }
 
 // Output blocks below the file layer's 1000 bytes still give the same stream.
-TEST(Encoder, StreamDoesNotDependOnBlockSizes) {
+TYPED_TEST(Encoder, StreamDoesNotDependOnBlockSizes) {
   const std::string data = test::MakeText(30000, 3) + test::MakeRandom(3000, 4);
-  TLZCodec codec;
+  TLZCodecOf<TypeParam> codec;
   ASSERT_TRUE(codec.Init(4096));
   const test::RefStream ref = test::RefEncode(data, 4096, 4096);
   struct Sizes { std::uint32_t in, out; };
@@ -153,10 +159,10 @@ TEST(Encoder, StreamDoesNotDependOnBlockSizes) {
   codec.Done();
 }
 
-TEST(Encoder, PackingAgainAfterTheFinalCallStaysDecodable) {
+TYPED_TEST(Encoder, PackingAgainAfterTheFinalCallStaysDecodable) {
   // Without StartPacking in between, a second stream follows the first; it
   // opens with codeReset and must not lean on nodes the unpacker dropped.
-  TLZCodec codec;
+  TLZCodecOf<TypeParam> codec;
   ASSERT_TRUE(codec.Init(500));
   const std::string first = "abcabcabcabc", second = "abcabd";
   EXPECT_EQ(test::PackAll(codec, first, 1000, 1000), test::RefEncode(first, 500, 500).Bytes);

@@ -52,14 +52,12 @@ const Setting kSettings[] = {{500, 4},      {500, 1000},      {4096, 5},      {4
 
 class RoundTrip : public testing::TestWithParam<std::tuple<std::size_t, Setting>> {};
 
-TEST_P(RoundTrip, StreamMatchesTheModelAndUnpacks) {
-  const NamedInput& input = Inputs()[std::get<0>(GetParam())];
-  const Setting setting = std::get<1>(GetParam());
-  TLZCodec codec;
+template <class TCodec>
+void CheckRoundTrip(const NamedInput& input, const Setting setting) {
+  TCodec codec;
   ASSERT_TRUE(codec.Init(setting.dic));
   codec.SetMaxFragment(setting.frag);
   const test::RefStream ref = test::RefEncode(input.data, codec.DictionarySize(), codec.MaxFrag);
-
   std::vector<std::uint8_t> stream;
   for (const std::uint32_t outBlock : {1000u, 4099u, 100000u}) {
     for (const std::uint32_t inBlock : {1000u, 65536u}) {
@@ -82,6 +80,19 @@ TEST_P(RoundTrip, StreamMatchesTheModelAndUnpacks) {
     }
   }
   codec.Done();
+}
+
+TEST_P(RoundTrip, StreamMatchesTheModelAndUnpacks) {
+  const NamedInput& input = Inputs()[std::get<0>(GetParam())];
+  const Setting setting = std::get<1>(GetParam());
+  {
+    SCOPED_TRACE("tree");
+    CheckRoundTrip<TLZCodecOf<TChildTrees>>(input, setting);
+  }
+  {
+    SCOPED_TRACE("hash");
+    CheckRoundTrip<TLZCodecOf<THashIndex>>(input, setting);
+  }
 }
 
 std::string CaseName(const testing::TestParamInfo<RoundTrip::ParamType>& info) {

@@ -1,14 +1,14 @@
-// Child trees: the phrase scan over them (the packer's index in the default
-// build) and their insertion. Each node's balance bit names the side that takes the
-// next insertion through it without restructuring; every node passed on the
-// way down flips its bit. When an insertion goes against the bit, the subtree
-// is rotated around the node's nearest neighbours (Z on the far side, P on the
-// near side). The tree stays a search tree in every case and roughly balanced:
-// 256 ascending or descending characters give height 11.
+// Child trees: the phrase scan over them and their insertion. Each node's
+// balance bit names the side that takes the next insertion through it without
+// restructuring; every node passed on the way down flips its bit. When an
+// insertion goes against the bit, the subtree is rotated around the node's
+// nearest neighbours (Z on the far side, P on the near side). The tree stays a
+// search tree in every case and roughly balanced: 256 ascending or descending
+// characters give height 11.
 //
 // The restructuring is a template on the side B of the old bit, so that every
 // link index is a constant; the tail calls of the rules are the outer loop.
-#include "LZDic0.h"
+#include "ChildTrees.h"
 
 #include <bit>
 #include <cassert>
@@ -25,7 +25,9 @@ struct TInsertStep {
 template <unsigned B>
 struct TTreeSide {
   static constexpr unsigned D = 1 - B;
-  TDicNodes& T;
+  TChildTrees& T;
+  const TDicNodes& Store;
+  const std::uint8_t* Chars;
 
   std::uint32_t& L(std::uint32_t m, unsigned side) { return T.NodeLinks[2 * m + side]; }
   std::uint8_t& Bit(std::uint32_t m) { return T.NodeBit[m]; }
@@ -61,8 +63,8 @@ struct TTreeSide {
 
   // X sits in slot, its bit already flipped to D; n goes to side D of X.
   TInsertStep Restructure(std::uint32_t n, std::uint32_t* slot, std::uint32_t x) {
-    const std::uint8_t c = T.NodeChar[n];
-    const std::uint8_t* const chars = T.NodeChar;
+    const std::uint8_t c = Chars[n];
+    const std::uint8_t* const chars = Chars;
 
     if (L(x, D) == NilNode) {  // room on the far side: n takes X's place, X below it
       *slot = n;
@@ -120,7 +122,7 @@ struct TTreeSide {
     const std::uint32_t m = L(z, D);
     std::uint8_t saved = m != NilNode ? Bit(m) : 0;
     SetPath(m);
-    T.InsertNode(n, &L(z, D));
+    T.InsertNode(Store, n, &L(z, D));
     const std::uint32_t r = L(z, D);
     if (L(r, 1u - (saved & 1u)) == NilNode) saved ^= 1;
     Bit(r) = saved;
@@ -130,20 +132,21 @@ struct TTreeSide {
 
 }  // namespace
 
-void TDicNodes::InsertNode(std::uint32_t n, std::uint32_t* slot) {
+void TChildTrees::InsertNode(const TDicNodes& d, std::uint32_t n, std::uint32_t* slot) {
+  const std::uint8_t* const chars = d.NodeChar;
   for (;;) {
     if (*slot == NilNode) {
       *slot = n;
       return;
     }
-    const std::uint8_t c = NodeChar[n];
+    const std::uint8_t c = chars[n];
     std::uint32_t x = *slot;
     unsigned b;
     for (;;) {
       b = NodeBit[x];
       NodeBit[x] = static_cast<std::uint8_t>(b ^ 1);
-      const unsigned d = NodeChar[x] < c;
-      if (d != b) break;
+      const unsigned side = chars[x] < c;
+      if (side != b) break;
       slot = &NodeLinks[2 * x + b];
       if (*slot == NilNode) {
         *slot = n;
@@ -151,30 +154,44 @@ void TDicNodes::InsertNode(std::uint32_t n, std::uint32_t* slot) {
       }
       x = *slot;
     }
-    const TInsertStep next = b != 0 ? TTreeSide<1>{*this}.Restructure(n, slot, x)
-                                    : TTreeSide<0>{*this}.Restructure(n, slot, x);
+    const TInsertStep next = b != 0 ? TTreeSide<1>{*this, d, chars}.Restructure(n, slot, x)
+                                    : TTreeSide<0>{*this, d, chars}.Restructure(n, slot, x);
     if (next.Slot == nullptr) return;
     n = next.Node;
     slot = next.Slot;
   }
 }
 
-#if !(defined(VORKA_CHILD_INDEX_HASH) && VORKA_CHILD_INDEX_HASH)
+void TChildTrees::Attach(TDicNodes& d) {
+  NodeLinks = d.Words;
+  NodeRoot = d.Words + 2 * std::size_t{d.Slots};
+  NodeBit = d.Marks;
+}
+
+void TChildTrees::Start(TDicNodes&) {
+  for (std::uint32_t n = 0; n < FirstPhraseNode; ++n) {
+    NodeLinks[2 * n] = NilNode;
+    NodeLinks[2 * n + 1] = NilNode;
+    NodeBit[n] = 0;
+    NodeRoot[n] = NilNode;
+  }
+  std::memset(RootChild, 0, sizeof RootChild);
+}
 
 namespace {
 // Where the higher link sits in a link pair loaded as one 64-bit word.
 constexpr unsigned kHigherShift = std::endian::native == std::endian::little ? 32 : 0;
 }  // namespace
 
-std::uint32_t TDicNodes::ScanPhrase(const std::uint8_t* bytes, std::uint32_t length,
-                                    std::uint32_t& current) {
+std::uint32_t TChildTrees::ScanPhrase(TDicNodes& d, const std::uint8_t* bytes, std::uint32_t length,
+                                      std::uint32_t& current) const {
   // One loop over tree steps and input bytes. Each step loads the character
   // and both links of n at once, the pair as one word: the link address does
   // not wait for the character, so a step costs one memory latency, not two
   // (book1 +22 %). Choosing the link from the pair is a conditional move; a
   // match is a branch, which measured faster than masks that also load the
   // child root on every step.
-  const std::uint8_t* const chars = NodeChar;
+  const std::uint8_t* const chars = d.NodeChar;
   const std::uint32_t* const links = NodeLinks;
   const std::uint32_t* const roots = NodeRoot;
   std::uint32_t node = current;
@@ -199,20 +216,17 @@ std::uint32_t TDicNodes::ScanPhrase(const std::uint8_t* bytes, std::uint32_t len
   return taken;
 }
 
-std::uint32_t TDicNodes::AddChild(std::uint8_t c, std::uint32_t parent) {
-  const std::uint32_t n = NewNode();
-  if (n != NilNode) {
-    NodeChar[n] = c;
-    InsertNode(n, &NodeRoot[parent]);
-    if (parent == RootNode) RootChild[c] = n;
-  }
+std::uint32_t TChildTrees::AddChild(TDicNodes& d, std::uint8_t c, std::uint32_t parent) {
+  if (d.Full()) return NilNode;
+  const std::uint32_t n = d.NodeCount++;
+  d.NodeChar[n] = c;
+  NodeLinks[2 * std::size_t{n}] = NilNode;
+  NodeLinks[2 * std::size_t{n} + 1] = NilNode;
+  NodeBit[n] = 0;
+  NodeRoot[n] = NilNode;
+  InsertNode(d, n, &NodeRoot[parent]);
+  if (parent == RootNode) RootChild[c] = n;
   return n;
 }
-
-std::uint32_t TDicNodes::FindChildOf(std::uint32_t parent, std::uint8_t c) {
-  return FindChild(c, NodeRoot[parent]);
-}
-
-#endif
 
 }  // namespace vorka

@@ -1,0 +1,110 @@
+// Dictionary node store: parallel arrays indexed by node number. A node is its
+// prefix's phrase followed by one character; nodes are numbered in the order
+// they are made, and the numbers are the phrase codes of the stream.
+//
+// The store holds the characters and lends the rest of its storage, 13 bytes a
+// node, to one direction at a time: to the packer's child index (TChildTrees
+// or THashIndex), or to the unpacker, which keeps each node's prefix and where
+// its phrase was last written. The storage is obtained once, in Allocate, and
+// is touched only as nodes are made, so a start or a reset costs what the
+// dictionary has used, not what it could hold.
+#pragma once
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+
+#include "LZTypes.h"
+
+namespace vorka {
+
+// The unpacker's view of the store: plain pointers that the decoder's loops
+// keep in locals. The one place that knows the unpacker's node layout.
+struct TNodeView {
+  std::uint8_t* Chars{};
+  std::uint32_t* Spans{};  // [2n]: where the phrase was last written; [2n + 1]: its length
+  std::uint32_t* Prefix{};
+
+  // Writes node n as prefix + c, of length characters, written at output
+  // position at.
+  void Place(std::uint32_t n, std::uint8_t c, std::uint32_t prefix, std::uint32_t at, std::uint32_t length) const {
+#if defined(__GNUC__)
+    // Keeps the compiler from turning the three node addresses into pointers
+    // of their own that a decoding loop then has no registers for (-7 %
+    // instructions).
+    __asm__("" : "+r"(n));
+#endif
+    Prefix[n] = prefix;
+    Chars[n] = c;
+    Spans[2 * std::size_t{n}] = at;
+    Spans[2 * std::size_t{n} + 1] = length;
+  }
+  std::uint32_t At(std::uint32_t n) const { return Spans[2 * std::size_t{n}]; }
+  std::uint32_t Length(std::uint32_t n) const { return Spans[2 * std::size_t{n} + 1]; }
+  void SetAt(std::uint32_t n, std::uint32_t at) const { Spans[2 * std::size_t{n}] = at; }
+};
+
+struct TDicNodes {
+  std::uint32_t NodeLimit{};
+  std::uint32_t NodeCount{};
+  std::uint32_t Slots{};  // nodes the storage holds; NodeLimit is at most this
+  std::uint8_t* NodeChar{};
+  // 12 bytes a node: the unpacker's spans and prefixes, or the packer's index.
+  std::uint32_t* Words{};
+  // 1 byte a node for the packer's index.
+  std::uint8_t* Marks{};
+  // Unpacking: each node's prefix (the last third of Words).
+  std::uint32_t* NodePrefix{};
+
+  // Allocates storage for n nodes (n >= FirstPhraseNode); false, with no
+  // storage, when memory is short.
+  bool Allocate(std::uint32_t n);
+  void Release();
+
+  // Empties the store: nodes 0 to 2 only, their characters 0.
+  void InitNodes(std::uint32_t limit);
+  bool Full() const { return NodeCount >= NodeLimit; }
+
+  // ---- unpacking
+  // Where the phrase of node n was last written (counted modulo 2^32) and its
+  // length: the unpacker copies a code from recent output when it can.
+  std::uint32_t PhraseAt(std::uint32_t n) const { return View().At(n); }
+  void SetPhraseAt(std::uint32_t n, std::uint32_t at) const { View().SetAt(n, at); }
+  std::uint32_t PhraseLength(std::uint32_t n) const { return View().Length(n); }
+
+  // Gives the reserved nodes empty phrases; the unpacker's part of a reset.
+  void StartSpans();
+  TNodeView View() const { return {NodeChar, Words, NodePrefix}; }
+  // A new node prefix + c (no child index), whose phrase was written at
+  // output position at; NilNode when full.
+  std::uint32_t AppendNode(std::uint8_t c, std::uint32_t prefix, std::uint32_t at = 0) {
+    if (Full()) return NilNode;
+    const std::uint32_t n = NodeCount++;
+    View().Place(n, c, prefix, at, PhraseLength(prefix) + 1);
+    return n;
+  }
+  // Writes the phrase of node code (>= 3, made by AppendNode) into
+  // buffer[0..L-1] when its length L fits room and returns L; otherwise
+  // returns room - L (negative) and leaves the buffer undefined.
+  std::int64_t Unwind(std::uint32_t code, std::uint8_t* buffer, std::uint32_t room) const;
+};
+
+inline std::int64_t TDicNodes::Unwind(std::uint32_t code, std::uint8_t* buffer, std::uint32_t room) const {
+  assert(code >= FirstPhraseNode && code < NodeCount);
+  const std::uint32_t length = PhraseLength(code);
+  if (length > room) return std::int64_t{room} - length;
+  const std::uint8_t* const chars = NodeChar;
+  const std::uint32_t* const prefix = NodePrefix;
+  // The chain comes last character first: write it from the phrase's end.
+  std::uint8_t* p = buffer + length;
+  std::uint32_t n = code;
+  while (p != buffer) {
+    *--p = chars[n];
+    assert(prefix[n] < n);  // prefixes strictly decrease, so the walk ends
+    n = prefix[n];
+  }
+  assert(n == RootNode);
+  return length;
+}
+
+}  // namespace vorka

@@ -1,0 +1,270 @@
+// The hash child index: probing, insertion and the regions of its table.
+#include "HashIndex.h"
+
+#include <cassert>
+
+namespace vorka {
+namespace {
+
+// Phrase hash: hash(s + c) = (hash(s) + c) * kMix, all mod 2^64. The home is
+// taken from the high bits, which every character reaches through the
+// multiply. Being a polynomial, it can also be summed from the end of a
+// phrase towards its start (PathHash).
+constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15u;
+constexpr std::uint64_t kEmptyHash = 0x243F6A8885A308D3u;
+std::uint64_t Extend(std::uint64_t h, std::uint32_t c) { return (h + c) * kMix; }
+
+std::uint64_t Key(std::uint32_t parent, std::uint32_t c) { return std::uint64_t{parent} << 8 | c; }
+
+// First entry to probe in a region: the high half of the hash scaled to the
+// region by a multiply rather than a division.
+std::uint32_t Home(std::uint64_t h, std::uint32_t slots) {
+  return static_cast<std::uint32_t>(((h >> 32) * slots) >> 32);
+}
+
+constexpr std::uint32_t kNever = 0xFFFFFFFFu;
+
+}  // namespace
+
+void THashIndex::Attach(TDicNodes& d) {
+  Table = d.Words;
+  Capacity = static_cast<std::uint32_t>(std::uint64_t{d.Slots} * 3 / 2);
+  Regions = 0;
+}
+
+void THashIndex::Start(TDicNodes&) {
+  Regions = 0;
+  Used = 0;
+  NoteNode = NilNode;
+  MissChar = 0;
+  std::memset(RootChild, 0, sizeof RootChild);
+}
+
+void THashIndex::Open() {
+  const std::uint32_t slots = Capacity < StartSlots ? Capacity : StartSlots;
+  std::memset(Table, 0, std::size_t{slots} * 8);
+  Regions = 1;
+  RegionAt[0] = 0;
+  RegionSlots[0] = slots;
+  Used = 0;
+  GrowAt = slots == Capacity ? kNever : slots / 3 * 2;
+  NoteNode = NilNode;
+  MissChar = 0;
+}
+
+// The next region, twice the newest; the last one takes all that is left
+// (never less than the newest, so it too stays under two thirds full). Out
+// of line, so that an insertion needs no stack frame.
+[[gnu::noinline]] void THashIndex::OpenRegion() {
+  const std::uint32_t k = Regions;
+  const std::uint32_t at = RegionAt[k - 1] + RegionSlots[k - 1];
+  const std::uint32_t previous = RegionSlots[k - 1];
+  const std::uint32_t left = Capacity - at;
+  const bool last = left < std::uint64_t{3} * previous || k + 1 == MaxRegions;
+  const std::uint32_t slots = last ? left : 2 * previous;
+  std::memset(Table + 2 * std::size_t{at}, 0, std::size_t{slots} * 8);
+  RegionAt[k] = at;
+  RegionSlots[k] = slots;
+  Regions = k + 1;
+  Used = 0;
+  GrowAt = last ? kNever : slots / 3 * 2;
+  MissChar = 0;  // a noted free entry lies in an older region now
+}
+
+// Hash of the phrase of a node that the note does not name: the characters
+// are summed from the node up to a one-character phrase, each parent found by
+// a pass over the table. Slow, and only reached when the index is used in an
+// order the packer does not use.
+std::uint64_t THashIndex::PathHash(const TDicNodes& d, std::uint32_t node) const {
+  std::uint64_t sum = 0;
+  std::uint64_t power = 1;  // kMix to the number of characters summed so far
+  const std::uint32_t slots = Slots();
+  for (;;) {
+    const std::uint8_t c = d.NodeChar[node];
+    power *= kMix;
+    sum += c * power;
+    if (RootChild[c] == node) return sum + kEmptyHash * power;
+    std::uint32_t i = 0;
+    while (i < slots && (Entry(i) & NodeMask) != node) ++i;
+    assert(i < slots);
+    node = static_cast<std::uint32_t>(Entry(i) >> (NodeBits + 8));
+  }
+}
+
+std::uint64_t THashIndex::HashOf(const TDicNodes& d, std::uint32_t node) const {
+  if (node == RootNode) return kEmptyHash;
+  const std::uint8_t c = d.NodeChar[node];
+  if (RootChild[c] == node) return Extend(kEmptyHash, c);
+  if (NoteNode == node) return NoteHash;
+  return PathHash(d, node);
+}
+
+// Probes every region, the newest first, for (parent, c), whose child would
+// have hash h: the child, or NilNode with the free entry that ended the
+// newest region's probe in free.
+std::uint32_t THashIndex::Probe(std::uint32_t parent, std::uint32_t c, std::uint64_t h, std::uint32_t& free) const {
+  const std::uint64_t key = Key(parent, c);
+  for (std::uint32_t k = Regions; k-- > 0;) {
+    const std::uint32_t at = RegionAt[k];
+    const std::uint32_t end = at + RegionSlots[k];
+    std::uint32_t i = at + Home(h, RegionSlots[k]);
+    for (;;) {
+      const std::uint64_t e = Entry(i);
+      if ((e >> NodeBits) == key) return static_cast<std::uint32_t>(e & NodeMask);
+      if (e == 0) break;
+      if (++i == end) i = at;
+    }
+    if (k + 1 == Regions) free = i;
+  }
+  return NilNode;
+}
+
+std::uint32_t THashIndex::ScanPhrase(TDicNodes& d, const std::uint8_t* bytes, std::uint32_t length,
+                                     std::uint32_t& current) {
+  if (length == 0) return 0;
+  std::uint32_t node = current;
+  const std::uint8_t* p = bytes;
+  if (node == RootNode) {
+    node = RootChild[*p];
+    if (node == NilNode) return 0;
+    ++p;
+  }
+  if (Regions == 0) Open();
+  // The packer starts nearly every scan at a one-character phrase.
+  const std::uint8_t first = p != bytes ? bytes[0] : d.NodeChar[node];
+  std::uint64_t h = p != bytes || RootChild[first] == node ? Extend(kEmptyHash, first) : HashOf(d, node);
+  const std::uint8_t* const end = bytes + length;
+  if (Regions > 1) return ScanRegions(bytes, p, end, node, h, current);
+  const std::uint32_t* const table = Table;
+  const std::uint32_t slots = RegionSlots[0];
+  // The key is compared shifted into place: a hit leaves the child's number
+  // as the difference. Most bytes hit at their home, so the first probe is
+  // on the straight path and the rest of the run is out of line.
+  while (p != end) {
+    const std::uint32_t c = *p;
+    const std::uint64_t child = Extend(h, c);
+    const std::uint64_t want = Key(node, c) << NodeBits;
+    std::uint32_t i = Home(child, slots);
+    std::uint64_t e;
+    std::memcpy(&e, table + 2 * std::size_t{i}, sizeof e);
+    std::uint64_t x = e ^ want;
+    if (x > NodeMask) [[unlikely]] {
+      do {
+        if (e == 0) {
+          MissSlot = i;
+          MissChar = 0x100 | c;
+          NoteNode = node;
+          NoteHash = h;
+          current = node;
+          return static_cast<std::uint32_t>(p - bytes);
+        }
+        if (++i == slots) i = 0;
+        std::memcpy(&e, table + 2 * std::size_t{i}, sizeof e);
+        x = e ^ want;
+      } while (x > NodeMask);
+    }
+    node = static_cast<std::uint32_t>(x);
+    h = child;
+    ++p;
+  }
+  current = node;
+  NoteNode = node;
+  NoteHash = h;
+  MissChar = 0;
+  return length;
+}
+
+// The scan once the table has more than one region: each byte probes them
+// all, the newest first.
+std::uint32_t THashIndex::ScanRegions(const std::uint8_t* bytes, const std::uint8_t* p, const std::uint8_t* end,
+                                      std::uint32_t node, std::uint64_t h, std::uint32_t& current) {
+  for (; p != end; ++p) {
+    const std::uint32_t c = *p;
+    const std::uint64_t child = Extend(h, c);
+    std::uint32_t free = 0;
+    const std::uint32_t n = Probe(node, c, child, free);
+    if (n == NilNode) {
+      MissSlot = free;
+      MissChar = 0x100 | c;
+      NoteNode = node;
+      NoteHash = h;
+      current = node;
+      return static_cast<std::uint32_t>(p - bytes);
+    }
+    node = n;
+    h = child;
+  }
+  current = node;
+  NoteNode = node;
+  NoteHash = h;
+  MissChar = 0;
+  return static_cast<std::uint32_t>(end - bytes);
+}
+
+std::uint32_t THashIndex::FindChildOf(TDicNodes& d, std::uint32_t parent, std::uint8_t c) {
+  if (parent == RootNode) return RootChild[c];
+  if (Regions == 0) Open();
+  const std::uint64_t hash = HashOf(d, parent);
+  const std::uint64_t child = Extend(hash, c);
+  std::uint32_t free = 0;
+  const std::uint32_t n = Probe(parent, c, child, free);
+  if (n != NilNode) {
+    NoteNode = n;
+    NoteHash = child;
+    MissChar = 0;
+  } else {
+    NoteNode = parent;
+    NoteHash = hash;
+    MissChar = 0x100u | c;
+    MissSlot = free;
+  }
+  return n;
+}
+
+// Node n, just entered with phrase hash h: the note names it, and the newest
+// region counts it.
+void THashIndex::Placed(std::uint32_t n, std::uint64_t h) {
+  NoteNode = n;
+  NoteHash = h;
+  MissChar = 0;
+  if (++Used >= GrowAt) [[unlikely]] OpenRegion();
+}
+
+// AddChild's way when the note does not already hold the free entry: kept
+// out of line so that the common way needs no stack frame.
+[[gnu::noinline]] std::uint32_t THashIndex::AddChildProbing(TDicNodes& d, std::uint8_t c, std::uint32_t parent,
+                                                            std::uint32_t n) {
+  // Before the table opens, only one-character phrases exist, whose hashes
+  // need no note.
+  if (Regions == 0) Open();
+  const std::uint64_t h = Extend(HashOf(d, parent), c);
+  const std::uint32_t k = Regions - 1;
+  const std::uint32_t at = RegionAt[k];
+  const std::uint32_t end = at + RegionSlots[k];
+  std::uint32_t i = at + Home(h, RegionSlots[k]);
+  while (Entry(i) != 0) {
+    assert((Entry(i) >> NodeBits) != Key(parent, c));
+    if (++i == end) i = at;
+  }
+  SetEntry(i, Key(parent, c) << NodeBits | n);
+  Placed(n, h);
+  return n;
+}
+
+// Only called for a character that parent does not have yet.
+std::uint32_t THashIndex::AddChild(TDicNodes& d, std::uint8_t c, std::uint32_t parent) {
+  if (d.Full()) return NilNode;
+  const std::uint32_t n = d.NodeCount++;
+  d.NodeChar[n] = c;
+  if (parent == RootNode) {
+    RootChild[c] = n;
+    return n;
+  }
+  if (NoteNode != parent || MissChar != (0x100u | c)) return AddChildProbing(d, c, parent, n);
+  assert(Entry(MissSlot) == 0);
+  SetEntry(MissSlot, Key(parent, c) << NodeBits | n);
+  Placed(n, Extend(NoteHash, c));
+  return n;
+}
+
+}  // namespace vorka

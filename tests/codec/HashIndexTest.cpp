@@ -1,0 +1,123 @@
+// The hash index's table grows with the entries made, not with the
+// dictionary's size: a reset empties only what the last epoch used, and a
+// huge dictionary packing a small input touches a small table. Growing opens
+// a further region and leaves entries where they are; streams must not
+// notice.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "codec/CodecHelpers.h"
+#include "codec/LZCodec.h"
+#include "support/RefCoder.h"
+#include "support/TestData.h"
+
+namespace vorka {
+namespace {
+
+using THashCodec = TLZCodecOf<THashIndex>;
+
+// Entries the table must hold: every node but the reserved ones and the
+// one-character phrases, which live in RootChild.
+std::uint32_t TableEntries(const THashCodec& codec) {
+  std::uint32_t roots = 0;
+  for (const std::uint32_t n : codec.Index.RootChild) roots += n != NilNode;
+  return codec.Nodes.NodeCount - FirstPhraseNode - roots;
+}
+
+TEST(HashIndexTable, GrowsWithTheEntriesAndStartsSmallAfterAReset) {
+  THashCodec codec;
+  ASSERT_TRUE(codec.Init(1u << 20));
+  codec.SetMaxFragment(0xFFFFFFFF);
+  // Random bytes make a node for nearly every two bytes: 800000 bytes fill
+  // far more entries than the table starts with.
+  const std::string data = test::MakeRandom(800000, 7);
+  const std::vector<std::uint8_t> stream = test::PackAll(codec, data, 65536, 100000);
+  EXPECT_EQ(codec.ResetCount(), 0u);
+  const std::uint32_t entries = TableEntries(codec);
+  ASSERT_GT(entries, THashIndex::StartSlots);
+  EXPECT_GT(codec.Index.Regions, 1u);
+  EXPECT_GT(codec.Index.Slots(), THashIndex::StartSlots);
+  // About two thirds full at most, and no larger than the newest region
+  // (twice the one before) makes it.
+  EXPECT_GE(std::uint64_t{codec.Index.Slots()} * 2, std::uint64_t{entries} * 3);
+  EXPECT_LE(codec.Index.Slots(), 5 * entries);
+  EXPECT_LE(codec.Index.Slots(), codec.Index.Capacity);
+  EXPECT_EQ(stream, test::RefEncode(data, codec.DictionarySize(), codec.MaxFrag).Bytes);
+  // Every node made has one entry, and each entry is found from its own
+  // home by a lookup over all regions.
+  std::vector<bool> seen(codec.Nodes.NodeCount);
+  std::uint32_t filled = 0;
+  for (std::uint32_t i = 0; i < codec.Index.Slots(); ++i) {
+    const std::uint64_t e = codec.Index.Entry(i);
+    if (e == 0) continue;
+    ++filled;
+    const auto node = static_cast<std::uint32_t>(e & THashIndex::NodeMask);
+    const auto parent = static_cast<std::uint32_t>(e >> (THashIndex::NodeBits + 8));
+    const auto c = static_cast<std::uint8_t>(e >> THashIndex::NodeBits);
+    ASSERT_LT(node, seen.size());
+    EXPECT_FALSE(seen[node]) << "node " << node << " twice";
+    seen[node] = true;
+    ASSERT_EQ(codec.Index.FindChildOf(codec.Nodes, parent, c), node) << "entry " << i;
+  }
+  EXPECT_EQ(filled, entries);
+  for (std::uint32_t n = FirstPhraseNode; n < codec.Nodes.NodeCount; ++n) {
+    if (codec.Index.RootChild[codec.Nodes.NodeChar[n]] != n) {
+      ASSERT_TRUE(seen[n]) << "node " << n << " lost";
+    }
+  }
+
+  // A reset leaves the table to be opened at its starting size again.
+  codec.ResetDictionary();
+  EXPECT_EQ(codec.Index.Slots(), 0u);
+  const std::string small = test::MakeText(20000, 8);
+  EXPECT_EQ(test::PackAll(codec, small, 65536, 100000),
+            test::RefEncode(small, codec.DictionarySize(), codec.MaxFrag).Bytes);
+  EXPECT_EQ(codec.Index.Slots(), THashIndex::StartSlots);
+  codec.Done();
+}
+
+TEST(HashIndexTable, LargestDictionaryPacksASmallInputInASmallTable) {
+  THashCodec codec;
+  // Linux grants the address space lazily; a build with a tighter allocator
+  // refuses, and there is nothing to show.
+  if (!codec.Init(MaxDictionarySize)) GTEST_SKIP() << "no address space for the largest dictionary";
+  const std::string data = test::MakeText(150000, 9) + test::MakeRandom(20000, 9);
+  const std::vector<std::uint8_t> stream = test::PackAll(codec, data, 100000, 100000);
+  EXPECT_EQ(codec.Index.Slots(), THashIndex::StartSlots);
+  EXPECT_EQ(stream, test::RefEncode(data, codec.DictionarySize(), codec.MaxFrag).Bytes);
+  EXPECT_TRUE(test::UnpackAll(codec, stream, data.size(), 100000, 100000).Data == data);
+  codec.Done();
+}
+
+// The index answers from the table it has, whichever order the calls come
+// in: a lookup or an insertion before any scan opens the table too.
+TEST(HashIndexTable, FirstUseMayBeAnyCall) {
+  struct Case { const char* name; int first; };
+  for (const Case c : {Case{"lookup", 0}, Case{"insertion", 1}, Case{"scan", 2}}) {
+    SCOPED_TRACE(c.name);
+    THashCodec codec;
+    ASSERT_TRUE(codec.Init(4096));
+    codec.ResetDictionary();
+    TDicNodes& d = codec.Nodes;
+    THashIndex& index = codec.Index;
+    const std::uint32_t a = index.AddChild(d, 'a', RootNode);
+    std::uint32_t current = a;
+    const std::uint8_t b[] = {'b'};
+    if (c.first == 0) {
+      EXPECT_EQ(index.FindChildOf(d, a, 'b'), NilNode);
+    } else if (c.first == 2) {
+      EXPECT_EQ(index.ScanPhrase(d, b, 1, current), 0u);
+    }
+    const std::uint32_t ab = index.AddChild(d, 'b', a);
+    EXPECT_EQ(index.FindChildOf(d, a, 'b'), ab);
+    current = a;
+    EXPECT_EQ(index.ScanPhrase(d, b, 1, current), 1u);
+    EXPECT_EQ(current, ab);
+    codec.Done();
+  }
+}
+
+}  // namespace
+}  // namespace vorka

@@ -151,6 +151,10 @@ struct TLZCodecOf {
   std::uint32_t ResetCount() const { return Resets; }
   std::uint64_t InputBytes() const { return InBytes; }
   std::uint64_t PackedBytes() const { return OutBytes + (OutBits != 0 ? 1 : 0); }
+  // Bits of the code stream so far, and the dictionary's entries in use
+  // (control nodes included): for tools that watch a stream grow.
+  std::uint64_t StreamBits() const { return OutBytes * 8 + OutBits; }
+  std::uint32_t NodeCount() const { return Nodes.NodeCount; }
   double Ratio() const;
 
   // Packing. A call with inputLength 0 ends the stream. Result: true when input

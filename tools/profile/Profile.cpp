@@ -10,11 +10,6 @@ namespace vorka::profile {
 
 namespace {
 
-// The three figures the codec counts but offers no accessor for. They are
-// read here and nowhere else, so that accessors can take their place.
-std::uint64_t StreamBits(const TLZCodec& codec) { return codec.OutBytes * 8 + codec.OutBits; }
-std::uint32_t NodeCount(const TLZCodec& codec) { return codec.Nodes.NodeCount; }
-
 // One codec for the life of the program, like the bench's compressed-file
 // object: its dictionary is obtained once.
 TLZCodec Codec;
@@ -109,7 +104,7 @@ bool ProfileData(const std::vector<std::uint8_t>& data, std::uint32_t dicSize, s
     row.Offset = offset;
     row.Bytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(kPieceSize, data.size() - offset));
     const std::uint32_t resetsBefore = Codec.ResetCount();
-    const std::uint32_t nodesBefore = NodeCount(Codec);
+    const std::uint32_t nodesBefore = Codec.NodeCount();
     for (std::uint32_t done = 0; done < row.Bytes;) {
       std::uint32_t consumed = 0;
       std::uint32_t written = 0;
@@ -118,9 +113,9 @@ bool ProfileData(const std::vector<std::uint8_t>& data, std::uint32_t dicSize, s
       done += consumed;
     }
     row.Resets = Codec.ResetCount() - resetsBefore;
-    row.NewEntries = EntriesBetween(nodesBefore, NodeCount(Codec), row.Resets, profile.DictionarySize);
+    row.NewEntries = EntriesBetween(nodesBefore, Codec.NodeCount(), row.Resets, profile.DictionarySize);
     row.Longest = Codec.LongestFragment();
-    rowEnds.push_back(StreamBits(Codec));
+    rowEnds.push_back(Codec.StreamBits());
     profile.Rows.push_back(row);
   }
   // The final calls send the last phrase and pad the last byte.
@@ -131,7 +126,7 @@ bool ProfileData(const std::vector<std::uint8_t>& data, std::uint32_t dicSize, s
     stream.insert(stream.end(), Block, Block + written);
     if (written < kBlockSize) break;
   }
-  const std::uint64_t codeBits = StreamBits(Codec);
+  const std::uint64_t codeBits = Codec.StreamBits();
   profile.InputBytes = Codec.InputBytes();
   profile.StreamBytes = stream.size();
   if (Codec.PackedBytes() != stream.size() || (codeBits + 7) / 8 != stream.size()) {

@@ -37,7 +37,7 @@ using test::ReadFile;
 using test::ScratchDir;
 using test::WriteFile;
 
-constexpr unsigned kNobody = 65534;
+using test::kNobody;
 
 // The sanitizer build of the program runs many times slower; its inputs are
 // smaller, still large enough for racing runs to overlap and for a run to be

@@ -36,6 +36,11 @@ runwine() { LC_ALL=$winlocale "$wine" "$@"; }
 step() { printf '\n---- %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
 
 step "wine prefix"
+# A wine server that stays up until finish: by default it exits a few seconds
+# after its last client, and a test program that starts just then dies with
+# "wine client error: recvmsg: Connection reset by peer".
+mkdir -p "$scratch/prefix"
+WINEPREFIX="$scratch/prefix" "$(dirname "$wine")/wineserver" -p
 runwine wineboot --init >/dev/null 2>&1 || true
 
 step "cross build"

@@ -16,10 +16,14 @@ std::uint64_t Extend(std::uint64_t h, std::uint32_t c) { return (h + c) * kMix; 
 
 std::uint64_t Key(std::uint32_t parent, std::uint32_t c) { return std::uint64_t{parent} << 8 | c; }
 
-// First entry to probe in a region: the high half of the hash scaled to the
-// region by a multiply rather than a division.
+// First entry to probe in a region: 32 bits of the hash scaled to the region
+// by a multiply rather than a division. Not the top 32: the hashes of short
+// phrases lie on a lattice (a * kMix^2 + b * kMix for two characters) whose
+// top bits bunch, and on random bytes a miss took 4.9 probes there against
+// 1.7 with bits 22 to 53, which every character reaches through the multiply
+// as well.
 std::uint32_t Home(std::uint64_t h, std::uint32_t slots) {
-  return static_cast<std::uint32_t>(((h >> 32) * slots) >> 32);
+  return static_cast<std::uint32_t>((((h >> 22) & 0xFFFFFFFFu) * slots) >> 32);
 }
 
 constexpr std::uint32_t kNever = 0xFFFFFFFFu;

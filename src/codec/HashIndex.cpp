@@ -6,26 +6,6 @@
 namespace vorka {
 namespace {
 
-// Phrase hash: hash(s + c) = (hash(s) + c) * kMix, all mod 2^64. The home is
-// taken from the high bits, which every character reaches through the
-// multiply. Being a polynomial, it can also be summed from the end of a
-// phrase towards its start (PathHash).
-constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15u;
-constexpr std::uint64_t kEmptyHash = 0x243F6A8885A308D3u;
-std::uint64_t Extend(std::uint64_t h, std::uint32_t c) { return (h + c) * kMix; }
-
-std::uint64_t Key(std::uint32_t parent, std::uint32_t c) { return std::uint64_t{parent} << 8 | c; }
-
-// First entry to probe in a region: 32 bits of the hash scaled to the region
-// by a multiply rather than a division. Not the top 32: the hashes of short
-// phrases lie on a lattice (a * kMix^2 + b * kMix for two characters) whose
-// top bits bunch, and on random bytes a miss took 4.9 probes there against
-// 1.7 with bits 22 to 53, which every character reaches through the multiply
-// as well.
-std::uint32_t Home(std::uint64_t h, std::uint32_t slots) {
-  return static_cast<std::uint32_t>((((h >> 22) & 0xFFFFFFFFu) * slots) >> 32);
-}
-
 constexpr std::uint32_t kNever = 0xFFFFFFFFu;
 
 }  // namespace
@@ -123,61 +103,6 @@ std::uint32_t THashIndex::Probe(std::uint32_t parent, std::uint32_t c, std::uint
   return NilNode;
 }
 
-std::uint32_t THashIndex::ScanPhrase(TDicNodes& d, const std::uint8_t* bytes, std::uint32_t length,
-                                     std::uint32_t& current) {
-  if (length == 0) return 0;
-  std::uint32_t node = current;
-  const std::uint8_t* p = bytes;
-  if (node == RootNode) {
-    node = RootChild[*p];
-    if (node == NilNode) return 0;
-    ++p;
-  }
-  if (Regions == 0) Open();
-  // The packer starts nearly every scan at a one-character phrase.
-  const std::uint8_t first = p != bytes ? bytes[0] : d.NodeChar[node];
-  std::uint64_t h = p != bytes || RootChild[first] == node ? Extend(kEmptyHash, first) : HashOf(d, node);
-  const std::uint8_t* const end = bytes + length;
-  if (Regions > 1) return ScanRegions(bytes, p, end, node, h, current);
-  const std::uint32_t* const table = Table;
-  const std::uint32_t slots = RegionSlots[0];
-  // The key is compared shifted into place: a hit leaves the child's number
-  // as the difference. Most bytes hit at their home, so the first probe is
-  // on the straight path and the rest of the run is out of line.
-  while (p != end) {
-    const std::uint32_t c = *p;
-    const std::uint64_t child = Extend(h, c);
-    const std::uint64_t want = Key(node, c) << NodeBits;
-    std::uint32_t i = Home(child, slots);
-    std::uint64_t e;
-    std::memcpy(&e, table + 2 * std::size_t{i}, sizeof e);
-    std::uint64_t x = e ^ want;
-    if (x > NodeMask) [[unlikely]] {
-      do {
-        if (e == 0) {
-          MissSlot = i;
-          MissChar = 0x100 | c;
-          NoteNode = node;
-          NoteHash = h;
-          current = node;
-          return static_cast<std::uint32_t>(p - bytes);
-        }
-        if (++i == slots) i = 0;
-        std::memcpy(&e, table + 2 * std::size_t{i}, sizeof e);
-        x = e ^ want;
-      } while (x > NodeMask);
-    }
-    node = static_cast<std::uint32_t>(x);
-    h = child;
-    ++p;
-  }
-  current = node;
-  NoteNode = node;
-  NoteHash = h;
-  MissChar = 0;
-  return length;
-}
-
 // The scan once the table has more than one region: each byte probes them
 // all, the newest first.
 std::uint32_t THashIndex::ScanRegions(const std::uint8_t* bytes, const std::uint8_t* p, const std::uint8_t* end,
@@ -225,15 +150,6 @@ std::uint32_t THashIndex::FindChildOf(TDicNodes& d, std::uint32_t parent, std::u
   return n;
 }
 
-// Node n, just entered with phrase hash h: the note names it, and the newest
-// region counts it.
-void THashIndex::Placed(std::uint32_t n, std::uint64_t h) {
-  NoteNode = n;
-  NoteHash = h;
-  MissChar = 0;
-  if (++Used >= GrowAt) [[unlikely]] OpenRegion();
-}
-
 // AddChild's way when the note does not already hold the free entry: kept
 // out of line so that the common way needs no stack frame.
 [[gnu::noinline]] std::uint32_t THashIndex::AddChildProbing(TDicNodes& d, std::uint8_t c, std::uint32_t parent,
@@ -252,22 +168,6 @@ void THashIndex::Placed(std::uint32_t n, std::uint64_t h) {
   }
   SetEntry(i, Key(parent, c) << NodeBits | n);
   Placed(n, h);
-  return n;
-}
-
-// Only called for a character that parent does not have yet.
-std::uint32_t THashIndex::AddChild(TDicNodes& d, std::uint8_t c, std::uint32_t parent) {
-  if (d.Full()) return NilNode;
-  const std::uint32_t n = d.NodeCount++;
-  d.NodeChar[n] = c;
-  if (parent == RootNode) {
-    RootChild[c] = n;
-    return n;
-  }
-  if (NoteNode != parent || MissChar != (0x100u | c)) return AddChildProbing(d, c, parent, n);
-  assert(Entry(MissSlot) == 0);
-  SetEntry(MissSlot, Key(parent, c) << NodeBits | n);
-  Placed(n, Extend(NoteHash, c));
   return n;
 }
 

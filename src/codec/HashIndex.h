@@ -145,6 +145,17 @@ inline std::uint32_t THashIndex::ScanPhrase(TDicNodes& d, const std::uint8_t* by
     if (x > NodeMask) [[unlikely]] {
       do {
         if (e == 0) {
+          // After a short phrase (random-looking data) the next phrases'
+          // first entries are fetched now: the next phrase starts at c, and
+          // when its lookup of p[1] misses, the one after starts at p[1].
+          // Their loads otherwise wait behind this miss's mispredicted branch.
+          if (p - bytes < 2 && end - p > 2) {
+            const std::uint64_t h1 = Extend(Extend(kEmptyHash, c), p[1]);
+            const std::uint64_t h2 = Extend(Extend(kEmptyHash, p[1]), p[2]);
+            __builtin_prefetch(table + 2 * std::size_t{Home(h1, slots)});
+            __builtin_prefetch(table + 2 * std::size_t{Home(h2, slots)});
+            __builtin_prefetch(table + 2 * std::size_t{Home(Extend(h1, p[2]), slots)});
+          }
           MissSlot = i;
           MissChar = 0x100 | c;
           NoteNode = node;

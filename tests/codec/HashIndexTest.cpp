@@ -95,6 +95,54 @@ TEST(HashIndexTable, LargestDictionaryPacksASmallInputInASmallTable) {
   codec.Done();
 }
 
+// Entries must spread over the table even when every phrase is one or two
+// bytes long: the phrase hashes of such phrases are few and regular, and a
+// home taken from badly mixed bits lines them up into long runs, which every
+// later miss walks to its end. Measured as the mean length of a miss from a
+// home picked uniformly (the run of filled entries from there, plus the
+// empty one), against what linear probing gives with homes spread at random
+// at that load: (1 + 1 / (1 - load)^2) / 2.
+TEST(HashIndexTable, ShortPhrasesSpreadOverTheTable) {
+  struct Case { const char* name; std::string data; };
+  const Case cases[] = {
+      {"random bytes", test::MakeRandom(140000, 11)},
+      {"text", test::MakeText(900000, 12)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    THashCodec codec;
+    ASSERT_TRUE(codec.Init(100000));
+    const std::vector<std::uint8_t> stream = test::PackAll(codec, c.data, 65536, 100000);
+    ASSERT_EQ(codec.ResetCount(), 0u);
+    ASSERT_EQ(codec.Index.Regions, 1u);
+    const std::uint32_t slots = codec.Index.Slots();
+    const std::uint32_t entries = TableEntries(codec);
+    ASSERT_GT(entries, slots / 2);  // loaded as it gets before a reset
+    // Runs of filled entries, the first one joined to the last across the
+    // table's end.
+    std::vector<std::uint32_t> runs;
+    std::uint32_t first = 0;
+    while (codec.Index.Entry(first) != 0) ++first;
+    std::uint32_t run = 0;
+    for (std::uint32_t k = 1; k <= slots; ++k) {
+      if (codec.Index.Entry((first + k) % slots) != 0) {
+        ++run;
+      } else if (run != 0) {
+        runs.push_back(run);
+        run = 0;
+      }
+    }
+    // A home in a run of r entries, j entries from its end, probes j + 1.
+    double probes = slots - entries;  // homes on an empty entry: one probe
+    for (const std::uint32_t r : runs) probes += static_cast<double>(r) * (r + 3) / 2;
+    const double mean = probes / slots;
+    const double load = static_cast<double>(entries) / slots;
+    const double spread = (1 + 1 / ((1 - load) * (1 - load))) / 2;
+    EXPECT_LT(mean, 1.25 * spread) << "load " << load;
+    codec.Done();
+  }
+}
+
 // The index answers from the table it has, whichever order the calls come
 // in: a lookup or an insertion before any scan opens the table too.
 TEST(HashIndexTable, FirstUseMayBeAnyCall) {

@@ -112,22 +112,11 @@ std::uint32_t THashIndex::ScanRegions(const std::uint8_t* bytes, const std::uint
     const std::uint64_t child = Extend(h, c);
     std::uint32_t free = 0;
     const std::uint32_t n = Probe(node, c, child, free);
-    if (n == NilNode) {
-      MissSlot = free;
-      MissChar = 0x100 | c;
-      NoteNode = node;
-      NoteHash = h;
-      current = node;
-      return static_cast<std::uint32_t>(p - bytes);
-    }
+    if (n == NilNode) return StopBefore(c, node, h, free, current, static_cast<std::uint32_t>(p - bytes));
     node = n;
     h = child;
   }
-  current = node;
-  NoteNode = node;
-  NoteHash = h;
-  MissChar = 0;
-  return static_cast<std::uint32_t>(end - bytes);
+  return StopAtEnd(node, h, current, static_cast<std::uint32_t>(end - bytes));
 }
 
 std::uint32_t THashIndex::FindChildOf(TDicNodes& d, std::uint32_t parent, std::uint8_t c) {

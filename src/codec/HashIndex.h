@@ -109,6 +109,26 @@ private:
                             std::uint32_t node, std::uint64_t h, std::uint32_t& current);
   std::uint32_t AddChildProbing(TDicNodes& d, std::uint8_t c, std::uint32_t parent, std::uint32_t n);
   void Placed(std::uint32_t n, std::uint64_t h);
+
+  // Where a scan stops, in the note: before byte c, which node (phrase hash
+  // h) does not have, with the free entry where c's node would go; or at the
+  // end of the bytes. Both give current the node reached and return taken.
+  std::uint32_t StopBefore(std::uint32_t c, std::uint32_t node, std::uint64_t h, std::uint32_t slot,
+                           std::uint32_t& current, std::uint32_t taken) {
+    MissSlot = slot;
+    MissChar = 0x100 | c;
+    NoteNode = node;
+    NoteHash = h;
+    current = node;
+    return taken;
+  }
+  std::uint32_t StopAtEnd(std::uint32_t node, std::uint64_t h, std::uint32_t& current, std::uint32_t taken) {
+    MissChar = 0;
+    NoteNode = node;
+    NoteHash = h;
+    current = node;
+    return taken;
+  }
 };
 
 // The scan and the insertion are inline: the packer runs them once a phrase,
@@ -156,12 +176,7 @@ inline std::uint32_t THashIndex::ScanPhrase(TDicNodes& d, const std::uint8_t* by
             __builtin_prefetch(table + 2 * std::size_t{Home(h2, slots)});
             __builtin_prefetch(table + 2 * std::size_t{Home(Extend(h1, p[2]), slots)});
           }
-          MissSlot = i;
-          MissChar = 0x100 | c;
-          NoteNode = node;
-          NoteHash = h;
-          current = node;
-          return static_cast<std::uint32_t>(p - bytes);
+          return StopBefore(c, node, h, i, current, static_cast<std::uint32_t>(p - bytes));
         }
         if (++i == slots) i = 0;
         std::memcpy(&e, table + 2 * std::size_t{i}, sizeof e);
@@ -172,11 +187,7 @@ inline std::uint32_t THashIndex::ScanPhrase(TDicNodes& d, const std::uint8_t* by
     h = child;
     ++p;
   }
-  current = node;
-  NoteNode = node;
-  NoteHash = h;
-  MissChar = 0;
-  return length;
+  return StopAtEnd(node, h, current, length);
 }
 
 // Node n, just entered with phrase hash h: the note names it, and the newest

@@ -51,7 +51,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/LZCodec.h"
+#include "codec/Decoder.h"
+#include "codec/Encoder.h"
 #include "lzfile/LZFile.h"
 
 namespace vorka {

@@ -5,11 +5,11 @@
 //
 // Most codes name an existing phrase; TakePhrase is their rule, written once
 // and used by the window-copy loop (CopyCodes), the unwinding path and
-// DecodeCode alike. The bit reader lives in locals for the whole call.
+// DecodeItem alike. The bit reader lives in locals for the whole call.
 #include <cassert>
 #include <cstring>
 
-#include "LZCodec.h"
+#include "Decoder.h"
 
 namespace vorka {
 namespace {
@@ -53,147 +53,157 @@ inline void CopyPhrase(std::uint8_t* dst, const std::uint8_t* src, std::uint32_t
 
 }  // namespace
 
-template <class TIndex>
-void TLZCodecOf<TIndex>::StartUnpacking() {
-  Unpack.Pending = 0;
-  Queue.Count = 0;
-  Queue.Next = 0;
-  State = 0;
-  Unpack.PieceNode = 0;
-  Unpack.OutPos = 0;
-  Unpack.WindowEnd = 0;
-  Unpack.WindowFill = 0;
-  Unpack.Damaged = false;
-  Packing = false;
-  BitStream.Clear();
-  ResetStream();
+void TDecoder::Start(TDicStore& store) {
+  Store = &store;
+  Bits.Clear();
+  State = TDecodeState{};
+  State.MaxFrag = store.MaxFrag;
+  ResetDictionary(State);
+  State.Resets = 0;
+}
+
+void TDecoder::ResetDictionary(TDecodeState& s) {
+  TDicNodes& nodes = Store->Nodes;
+  nodes.InitNodes(Store->Size);
+  nodes.StartSpans();
+  s.Width = 2;
+  s.Mask = 3;
+  s.Current = RootNode;
+  s.FragLen = 0;
+  s.Expect = static_cast<std::uint8_t>(s.Expect & ~csLiteral);
+  s.EpochStart = s.OutPos;
+  ++s.Resets;
 }
 
 // An ordinary phrase code v, a node that exists: its phrase goes to out when
 // it fits room (else the shortfall, negative, and nothing changes).
-template <class TIndex>
-std::int64_t TLZCodecOf<TIndex>::DecodeKnown(std::uint32_t v, std::uint8_t* out, std::uint32_t room,
-                                             std::uint32_t at) {
-  const std::int64_t r = Nodes.Unwind(v, out, room);
+std::int64_t TDecoder::DecodeKnown(TDecodeState& s, std::uint32_t v, std::uint8_t* out, std::uint32_t room,
+                                   std::uint32_t at) {
+  TDicNodes& nodes = Store->Nodes;
+  const std::int64_t r = nodes.Unwind(v, out, room);
   if (r < 0) return r;
-  TPhraseRun run{Current, FragLen, Nodes.NodeCount};
-  TakePhrase(Nodes.View(), run, FragLen < MaxFrag, v, out[0], static_cast<std::uint32_t>(r), at);
-  LastChar = out[0];
-  Current = run.Current;
-  FragLen = run.FragLen;
-  Nodes.NodeCount = run.Count;
+  TPhraseRun run{s.Current, s.FragLen, nodes.NodeCount};
+  TakePhrase(nodes.View(), run, s.FragLen < s.MaxFrag, v, out[0], static_cast<std::uint32_t>(r), at);
+  s.LastChar = out[0];
+  s.Current = run.Current;
+  s.FragLen = run.FragLen;
+  nodes.NodeCount = run.Count;
   return r;
 }
 
-template <class TIndex>
-std::int64_t TLZCodecOf<TIndex>::DecodeCode(std::uint32_t v, std::uint8_t* out, std::uint32_t room) {
-  auto reject = [this]() -> std::int64_t {
-    Unpack.Damaged = true;
+// Any item v: bytes written for it, or minus the bytes missing when its phrase
+// does not fit room. Sets Damaged (and returns 0) for an item the packer
+// cannot have written.
+std::int64_t TDecoder::DecodeItem(TDecodeState& s, std::uint32_t v, std::uint8_t* out, std::uint32_t room) {
+  TDicNodes& nodes = Store->Nodes;
+  auto reject = [&s]() -> std::int64_t {
+    s.Damaged = true;
     return 0;
   };
   // Nodes made here are the previous phrase (just before at) plus one byte.
-  const auto at = static_cast<std::uint32_t>(Unpack.OutPos);
-  if ((State & csLiteral) != 0) {
+  const auto at = static_cast<std::uint32_t>(s.OutPos);
+  if ((s.Expect & csLiteral) != 0) {
     // The literal also completes the node that the packer created when the
     // previous phrase ended, unless that phrase was already MaxFrag long.
-    const bool completes = Current != RootNode && FragLen < MaxFrag;
-    if (Nodes.NodeCount + (completes ? 2u : 1u) > Nodes.NodeLimit) return reject();
+    const bool completes = s.Current != RootNode && s.FragLen < s.MaxFrag;
+    if (nodes.NodeCount + (completes ? 2u : 1u) > nodes.NodeLimit) return reject();
     const auto c = static_cast<std::uint8_t>(v);
     out[0] = c;
-    State = static_cast<std::uint8_t>(State & ~csLiteral);
-    if (completes) Nodes.AppendNode(c, Current, at - FragLen);
-    Current = Nodes.AppendNode(c, RootNode, at);
-    LastChar = c;
-    FragLen = 1;
-    ++Unpack.OutPos;
+    s.Expect = static_cast<std::uint8_t>(s.Expect & ~csLiteral);
+    if (completes) nodes.AppendNode(c, s.Current, at - s.FragLen);
+    s.Current = nodes.AppendNode(c, RootNode, at);
+    s.LastChar = c;
+    s.FragLen = 1;
+    ++s.OutPos;
     return 1;
   }
-  if ((State & csWiden) != 0) {
-    if (Width + v > MaxCodeWidth) return reject();
-    WidenBy(static_cast<std::uint8_t>(v));
-    State = static_cast<std::uint8_t>(State & ~csWiden);
+  if ((s.Expect & csWiden) != 0) {
+    if (s.Width + v > MaxCodeWidth) return reject();
+    s.Width = static_cast<std::uint8_t>(s.Width + v);
+    s.Mask = static_cast<std::uint32_t>((std::uint64_t{1} << s.Width) - 1);
+    s.Expect = static_cast<std::uint8_t>(s.Expect & ~csWiden);
     return 0;
   }
   // Every stream opens with codeReset; before it, nothing is valid.
-  if (Resets == 0 && v != codeReset) return reject();
+  if (s.Resets == 0 && v != codeReset) return reject();
   switch (v) {
     case codeReset:
-      ResetDictionary();
-      State = static_cast<std::uint8_t>(State | csLiteral);
+      ResetDictionary(s);
+      s.Expect = static_cast<std::uint8_t>(s.Expect | csLiteral);
       return 0;
     case codeWiden:
-      State = static_cast<std::uint8_t>(State | csWiden);
+      s.Expect = static_cast<std::uint8_t>(s.Expect | csWiden);
       return 0;
     case codeLiteral:
-      State = static_cast<std::uint8_t>(State | csLiteral);
+      s.Expect = static_cast<std::uint8_t>(s.Expect | csLiteral);
       return 0;
     default:
       break;
   }
-  if (v > Nodes.NodeCount) return reject();
-  if (v == Nodes.NodeCount) {
+  if (v > nodes.NodeCount) return reject();
+  if (v == nodes.NodeCount) {
     // The node the packer made just before sending this code: the previous
     // phrase followed by its own first character. It exists only if there was
     // a previous phrase short enough to be extended and a free slot.
-    if (Current == RootNode || FragLen >= MaxFrag || Nodes.Full()) return reject();
-    if (FragLen >= room) return static_cast<std::int64_t>(room) - (std::int64_t{FragLen} + 1);
-    Nodes.AppendNode(LastChar, Current, at - FragLen);
-    const std::int64_t r = Nodes.Unwind(v, out, room);
-    assert(r == std::int64_t{FragLen} + 1);
-    Nodes.SetPhraseAt(v, at);
-    Current = v;
-    ++FragLen;
-    Unpack.OutPos += static_cast<std::uint64_t>(r);
+    if (s.Current == RootNode || s.FragLen >= s.MaxFrag || nodes.Full()) return reject();
+    if (s.FragLen >= room) return static_cast<std::int64_t>(room) - (std::int64_t{s.FragLen} + 1);
+    nodes.AppendNode(s.LastChar, s.Current, at - s.FragLen);
+    const std::int64_t r = nodes.Unwind(v, out, room);
+    assert(r == std::int64_t{s.FragLen} + 1);
+    nodes.SetPhraseAt(v, at);
+    s.Current = v;
+    ++s.FragLen;
+    s.OutPos += static_cast<std::uint64_t>(r);
     return r;
   }
-  if (FragLen < MaxFrag && Nodes.Full()) return reject();
-  const std::int64_t r = DecodeKnown(v, out, room, at);
-  if (r > 0) Unpack.OutPos += static_cast<std::uint64_t>(r);
+  if (s.FragLen < s.MaxFrag && nodes.Full()) return reject();
+  const std::int64_t r = DecodeKnown(s, v, out, room, at);
+  if (r > 0) s.OutPos += static_cast<std::uint64_t>(r);
   return r;
 }
 
-// Applies the dictionary update of phrase code v as DecodeCode would on
+// Applies the dictionary update of phrase code v as DecodeItem would on
 // delivery, and threads the phrase first-to-last through the nodes' position
 // links so that it can be handed out over several calls; delivery puts the
 // positions back, since every node of the chain is a prefix written at PieceAt.
-template <class TIndex>
-void TLZCodecOf<TIndex>::StartPieces(std::uint32_t v) {
-  const auto at = static_cast<std::uint32_t>(Unpack.OutPos);
-  const bool isNew = v == Nodes.NodeCount;
-  if (isNew) Nodes.AppendNode(LastChar, Current, at - FragLen);
-  const std::uint32_t* const prefix = Nodes.NodePrefix;
+void TDecoder::StartPieces(TDecodeState& s, std::uint32_t v) {
+  TDicNodes& nodes = Store->Nodes;
+  const auto at = static_cast<std::uint32_t>(s.OutPos);
+  const bool isNew = v == nodes.NodeCount;
+  if (isNew) nodes.AppendNode(s.LastChar, s.Current, at - s.FragLen);
+  const std::uint32_t* const prefix = nodes.NodePrefix;
   std::uint32_t next = NilNode;
   std::uint32_t length = 0;
   for (std::uint32_t n = v; n != RootNode; n = prefix[n]) {
     assert(prefix[n] < n);
-    Nodes.SetPhraseAt(n, next);
+    nodes.SetPhraseAt(n, next);
     next = n;
     ++length;
   }
-  Unpack.PieceNode = next;
-  Unpack.PieceAt = at;
+  s.PieceNode = next;
+  s.PieceAt = at;
   if (isNew) {
-    ++FragLen;
+    ++s.FragLen;
   } else {
-    LastChar = Nodes.NodeChar[next];
-    if (FragLen < MaxFrag) Nodes.AppendNode(LastChar, Current, at - FragLen);
-    FragLen = length;
+    s.LastChar = nodes.NodeChar[next];
+    if (s.FragLen < s.MaxFrag) nodes.AppendNode(s.LastChar, s.Current, at - s.FragLen);
+    s.FragLen = length;
   }
-  Current = v;
+  s.Current = v;
 }
 
-template <class TIndex>
-std::uint32_t TLZCodecOf<TIndex>::DeliverPieces(std::uint8_t* out, std::uint32_t room) {
-  std::uint32_t n = Unpack.PieceNode;
+std::uint32_t TDecoder::DeliverPieces(TDecodeState& s, std::uint8_t* out, std::uint32_t room) {
+  TDicNodes& nodes = Store->Nodes;
+  std::uint32_t n = s.PieceNode;
   std::uint32_t k = 0;
   while (n != NilNode && k < room) {
-    out[k++] = Nodes.NodeChar[n];
-    const std::uint32_t next = Nodes.PhraseAt(n);
-    Nodes.SetPhraseAt(n, Unpack.PieceAt);
+    out[k++] = nodes.NodeChar[n];
+    const std::uint32_t next = nodes.PhraseAt(n);
+    nodes.SetPhraseAt(n, s.PieceAt);
     n = next;
   }
-  Unpack.PieceNode = n;
-  Unpack.OutPos += k;
+  s.PieceNode = n;
+  s.OutPos += k;
   return k;
 }
 
@@ -202,23 +212,24 @@ std::uint32_t TLZCodecOf<TIndex>::DeliverPieces(std::uint8_t* out, std::uint32_t
 // there, and the node it completes. Stores to the output may alias any
 // member, so nothing here lives in one. True when it stops with a code taken
 // that needs anything else; false when the input ran short first.
-template <class TIndex>
-bool TLZCodecOf<TIndex>::CopyCodes(TBitReader& in, std::uint8_t* output, std::uint32_t& doneRef,
-                                   std::uint32_t& roomRef, std::uint32_t windowBack, std::uint32_t callStart,
-                                   std::uint32_t& codeOut) {
-  if (roomRef <= CopySlack || FragLen >= MaxFrag || Nodes.Full()) return false;
+bool TDecoder::CopyCodes(TDecodeState& s, TBitReader& in, std::uint8_t* output, std::uint32_t& doneRef,
+                         std::uint32_t& roomRef, std::uint32_t windowBack, std::uint32_t callStart,
+                         std::uint32_t& codeOut) {
+  constexpr std::uint32_t WindowSize = TDicStore::WindowSize;
+  TDicNodes& nodes0 = Store->Nodes;
+  if (roomRef <= TDicStore::CopySlack || s.FragLen >= s.MaxFrag || nodes0.Full()) return false;
   bool haveCode = false;
   std::uint8_t* dst = output + doneRef;
   // A phrase fits when it ends at or before here (the slack stays free).
-  const std::uint8_t* const fitEnd = dst + (roomRef - CopySlack);
+  const std::uint8_t* const fitEnd = dst + (roomRef - TDicStore::CopySlack);
   TBitReader bits = in;
-  const unsigned width = Width;
-  const std::uint32_t mask = Mask;
-  const std::uint32_t limit = Nodes.NodeLimit;
-  const std::uint32_t maxFrag = MaxFrag;
-  const TNodeView nodes = Nodes.View();
-  const std::uint8_t* const window = Unpack.Window;
-  TPhraseRun run{Current, FragLen, Nodes.NodeCount};
+  const unsigned width = s.Width;
+  const std::uint32_t mask = s.Mask;
+  const std::uint32_t limit = nodes0.NodeLimit;
+  const std::uint32_t maxFrag = s.MaxFrag;
+  const TNodeView nodes = nodes0.View();
+  const std::uint8_t* const window = Store->Window;
+  TPhraseRun run{s.Current, s.FragLen, nodes0.NodeCount};
   const std::uint32_t startCount = run.Count;
   std::uint32_t code = 0;
   std::uint32_t at = callStart + doneRef;
@@ -261,19 +272,19 @@ bool TLZCodecOf<TIndex>::CopyCodes(TBitReader& in, std::uint8_t* output, std::ui
   const auto made = static_cast<std::uint32_t>(dst - (output + doneRef));
   doneRef += made;
   roomRef -= made;
-  if (run.Count != startCount) LastChar = nodes.Chars[run.Count - 1];
-  Nodes.NodeCount = run.Count;
-  Current = run.Current;
-  FragLen = run.FragLen;
+  if (run.Count != startCount) s.LastChar = nodes.Chars[run.Count - 1];
+  nodes0.NodeCount = run.Count;
+  s.Current = run.Current;
+  s.FragLen = run.FragLen;
   codeOut = code;
   return haveCode;
 }
 
-template <class TIndex>
-void TLZCodecOf<TIndex>::KeepInWindow(const std::uint8_t* output, std::uint64_t start, std::uint32_t length) {
-  std::uint8_t* const window = Unpack.Window;
+void TDecoder::KeepInWindow(TDecodeState& s, const std::uint8_t* output, std::uint64_t start, std::uint32_t length) {
+  constexpr std::uint32_t WindowSize = TDicStore::WindowSize;
+  std::uint8_t* const window = Store->Window;
   if (window == nullptr || length == 0) return;
-  if (Unpack.WindowEnd != start) Unpack.WindowFill = 0;
+  if (s.WindowEnd != start) s.WindowFill = 0;
   const std::uint8_t* from = output;
   std::uint32_t n = length;
   std::uint64_t pos = start;
@@ -286,81 +297,83 @@ void TLZCodecOf<TIndex>::KeepInWindow(const std::uint8_t* output, std::uint64_t 
   const std::uint32_t first = n < WindowSize - index ? n : WindowSize - index;
   std::memcpy(window + index, from, first);
   std::memcpy(window, from + first, n - first);
-  Unpack.WindowEnd = start + length;
-  const std::uint32_t fill = Unpack.WindowFill;
-  Unpack.WindowFill = fill + length < WindowSize ? fill + length : WindowSize;
+  s.WindowEnd = start + length;
+  const std::uint32_t fill = s.WindowFill;
+  s.WindowFill = fill + length < WindowSize ? fill + length : WindowSize;
 }
 
-template <class TIndex>
-bool TLZCodecOf<TIndex>::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
-                                     std::uint32_t& consumed, std::uint8_t* output,
-                                     std::uint32_t outputCapacity, std::uint32_t& produced) {
+bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength, std::uint32_t& consumed,
+                           std::uint8_t* output, std::uint32_t outputCapacity, std::uint32_t& produced) {
   if (outputCapacity == 0) return false;
-  // After packing the store holds a packer's index: unpacking without
-  // StartUnpacking begins a new stream.
-  if (Packing) StartUnpacking();
-  if (Unpack.Damaged) {
+  if (State.Damaged) {
     consumed = 0;
     produced = 0;
     return false;
   }
-  BitStream.AttachForRead(input, inputLength);
-  TBitReader in(BitStream);
+  TDicNodes& nodes = Store->Nodes;
+  TDecodeState s = State;
+  Bits.AttachForRead(input, inputLength);
+  TBitReader in(Bits);
   std::uint32_t done = 0;
   std::uint32_t room = outputCapacity;
-  const std::uint64_t callStart = Unpack.OutPos;
+  const std::uint64_t callStart = s.OutPos;
   // Output of earlier calls that is still in the window, just before this
   // call's: [callStart - windowBack, callStart).
-  const std::uint32_t windowBack = Unpack.WindowEnd == callStart ? Unpack.WindowFill : 0;
+  const std::uint32_t windowBack = s.WindowEnd == callStart ? s.WindowFill : 0;
   // Positions are kept modulo 2^32; a distance is exact while the dictionary
   // has produced less than 2^31 bytes since its reset.
   const bool useWindow =
-      Unpack.Window != nullptr && callStart + outputCapacity - Unpack.EpochStart < (std::uint64_t{1} << 31);
+      Store->Window != nullptr && callStart + outputCapacity - s.EpochStart < (std::uint64_t{1} << 31);
 
   // Delivers item v; false when the call must stop (held back or damaged).
   auto deliver = [&](std::uint32_t v) -> bool {
-    Unpack.OutPos = callStart + done;
-    const std::int64_t r = DecodeCode(v, output + done, room);
-    if (Unpack.Damaged) return false;
+    s.OutPos = callStart + done;
+    const std::int64_t r = DecodeItem(s, v, output + done, room);
+    if (s.Damaged) return false;
     if (r >= 0) {
-      Unpack.Pending = 0;
+      s.Pending = 0;
       done += static_cast<std::uint32_t>(r);
       room -= static_cast<std::uint32_t>(r);
       return true;
     }
     if (done != 0) {  // the next call starts with this phrase
-      Unpack.Pending = v;
+      s.Pending = v;
       return false;
     }
     // Longer than a whole call's capacity: hand it out in pieces.
-    Unpack.Pending = 0;
-    StartPieces(v);
-    const std::uint32_t k = DeliverPieces(output, room);
+    s.Pending = 0;
+    StartPieces(s, v);
+    const std::uint32_t k = DeliverPieces(s, output, room);
     done += k;
     room -= k;
     return true;
   };
 
-  if (Unpack.PieceNode != NilNode) {
-    const std::uint32_t k = DeliverPieces(output, room);
+  if (s.PieceNode != NilNode) {
+    const std::uint32_t k = DeliverPieces(s, output, room);
     done += k;
     room -= k;
   }
-  bool go = room > 0 && (Unpack.Pending == 0 || deliver(Unpack.Pending));
+  bool go = room > 0 && (s.Pending == 0 || deliver(s.Pending));
   while (go && room > 0) {
     std::uint32_t code;
     bool haveCode = false;
-    if (State == 0 && Resets != 0 && useWindow)
-      haveCode = CopyCodes(in, output, done, room, windowBack, static_cast<std::uint32_t>(callStart), code);
-    if (!haveCode && !in.Get(code, ReadWidth())) break;
-    // An ordinary phrase code that missed the window is unwound: DecodeCode's
+    if (s.Expect == 0 && s.Resets != 0 && useWindow)
+      haveCode = CopyCodes(s, in, output, done, room, windowBack, static_cast<std::uint32_t>(callStart), code);
+    if (!haveCode) {
+      const std::uint8_t width = (s.Expect & csLiteral) != 0 ? LiteralWidth
+                                 : (s.Expect & csWiden) != 0 ? StepCountWidth
+                                                             : s.Width;
+      if (!in.Get(code, width)) break;
+    }
+    // An ordinary phrase code that missed the window is unwound: DecodeItem's
     // last case without its tests for the rare items (control codes,
     // literals, the node not yet built, a full store).
-    if (State == 0 && Resets != 0 && code >= FirstPhraseNode && code < Nodes.NodeCount && FragLen < MaxFrag &&
-        !Nodes.Full()) {
-      const std::int64_t r = DecodeKnown(code, output + done, room, static_cast<std::uint32_t>(callStart + done));
+    if (s.Expect == 0 && s.Resets != 0 && code >= FirstPhraseNode && code < nodes.NodeCount &&
+        s.FragLen < s.MaxFrag && !nodes.Full()) {
+      const std::int64_t r = DecodeKnown(s, code, output + done, room, static_cast<std::uint32_t>(callStart + done));
       if (r >= 0) {
-        Unpack.Pending = 0;
+        s.Pending = 0;
         done += static_cast<std::uint32_t>(r);
         room -= static_cast<std::uint32_t>(r);
         continue;
@@ -368,21 +381,13 @@ bool TLZCodecOf<TIndex>::DecodeBlock(const std::uint8_t* input, std::uint32_t in
     }
     go = deliver(code);
   }
-  in.WriteBack(BitStream);
-  Unpack.OutPos = callStart + done;
-  KeepInWindow(output, callStart, done);
-  consumed = BitStream.BytesUsed();
+  in.WriteBack(Bits);
+  s.OutPos = callStart + done;
+  KeepInWindow(s, output, callStart, done);
+  State = s;
+  consumed = Bits.BytesUsed();
   produced = done;
-  return !Unpack.Damaged;
+  return !s.Damaged;
 }
-
-template void TLZCodecOf<TChildTrees>::StartUnpacking();
-template void TLZCodecOf<THashIndex>::StartUnpacking();
-template std::int64_t TLZCodecOf<TChildTrees>::DecodeCode(std::uint32_t, std::uint8_t*, std::uint32_t);
-template std::int64_t TLZCodecOf<THashIndex>::DecodeCode(std::uint32_t, std::uint8_t*, std::uint32_t);
-template bool TLZCodecOf<TChildTrees>::DecodeBlock(const std::uint8_t*, std::uint32_t, std::uint32_t&,
-                                                   std::uint8_t*, std::uint32_t, std::uint32_t&);
-template bool TLZCodecOf<THashIndex>::DecodeBlock(const std::uint8_t*, std::uint32_t, std::uint32_t&,
-                                                  std::uint8_t*, std::uint32_t, std::uint32_t&);
 
 }  // namespace vorka

@@ -1,6 +1,7 @@
 // Storage and reset of the node store.
 #include "DicStore.h"
 
+#include <cstring>
 #include <new>
 
 namespace vorka {
@@ -46,6 +47,28 @@ void TDicNodes::StartSpans() {
     Words[2 * n + 1] = 0;
     NodePrefix[n] = NilNode;
   }
+}
+
+bool TDicStore::Allocate(std::uint32_t dicSize) {
+  Release();
+  if (dicSize == 0) return false;
+  const std::uint32_t asked = dicSize;
+  if (dicSize < MinDictionarySize) dicSize = MinDictionarySize;
+  if (dicSize > MaxDictionarySize) dicSize = MaxDictionarySize;
+  if (!Nodes.Allocate(dicSize)) return false;
+  // The window is a help, not a need: without it the decoder unwinds every
+  // code node by node. Pages a packer never touches cost no memory.
+  Window = new (std::nothrow) std::uint8_t[WindowSize + CopySlack + 1];
+  if (Window != nullptr) std::memset(Window + WindowSize, 0, CopySlack + 1);
+  Size = dicSize;
+  MaxFrag = asked;
+  return true;
+}
+
+void TDicStore::Release() {
+  Nodes.Release();
+  delete[] Window;
+  *this = TDicStore{};
 }
 
 }  // namespace vorka

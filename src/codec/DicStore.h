@@ -1,4 +1,5 @@
-// Dictionary node store: parallel arrays indexed by node number. A node is its
+// The dictionary store: the nodes as parallel arrays indexed by node number,
+// the settings of the dictionary and the unpacker's window of recent output. A node is its
 // prefix's phrase followed by one character; nodes are numbered in the order
 // they are made, and the numbers are the phrase codes of the stream.
 //
@@ -106,5 +107,31 @@ inline std::int64_t TDicNodes::Unwind(std::uint32_t code, std::uint8_t* buffer, 
   assert(n == RootNode);
   return length;
 }
+
+// The storage of one dictionary and its settings, owned here and lent to
+// an encoder or the decoder by their Start. All zero means "no storage".
+struct TDicStore {
+  // The unpacker's window: the last WindowSize bytes of earlier calls'
+  // output, with room for copies that write past a phrase.
+  static constexpr std::uint32_t WindowSize = std::uint32_t{1} << 18;
+  // Copies move 16 bytes at a time and may write this far past a phrase.
+  static constexpr std::uint32_t CopySlack = 15;
+
+  TDicNodes Nodes{};
+  std::uint8_t* Window{};
+  std::uint32_t Size{};
+  std::uint32_t MaxFrag{};
+
+  // Obtains the storage for dicSize entries (pulled into the legal range);
+  // false, with no storage, when dicSize is 0 or memory is short. The
+  // fragment limit starts as dicSize.
+  bool Allocate(std::uint32_t dicSize);
+  void Release();
+
+  std::uint32_t DictionarySize() const { return Size; }
+  void SetMaxFragment(std::uint32_t n) { MaxFrag = n < MinFragmentLength ? MinFragmentLength : n; }
+  // The limit in effect: never more than the dictionary.
+  std::uint32_t MaxFragment() const { return MaxFrag < Size ? MaxFrag : Size; }
+};
 
 }  // namespace vorka

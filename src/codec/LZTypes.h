@@ -29,7 +29,11 @@ inline constexpr std::uint32_t codeLiteral = 2;
 inline constexpr std::uint8_t LiteralWidth = 8;
 inline constexpr std::uint8_t StepCountWidth = 5;
 
-// Bits of TLZCodec::State.
+// The child index a packer searches the dictionary with: the child trees or
+// the hash index. Both give the same codes.
+enum class TChildIndex : std::uint8_t { Tree, Hash };
+
+// What the next item is, when it is not a phrase code.
 inline constexpr std::uint8_t csLiteral = 0x01;
 inline constexpr std::uint8_t csWiden = 0x02;
 

@@ -1,5 +1,9 @@
 #include "MainFlow.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "Compare.h"
 #include "Console.h"
 #include "Settings.h"
@@ -16,6 +20,19 @@ namespace {
 TLZFile LZFile;
 
 constexpr std::int32_t kCompareBufSize = 100000;
+
+// The packer's child index, from VORKA_INDEX: unset, empty or "tree" gives
+// the child trees, "hash" the hash index. Both write the same packed files,
+// so an unknown value only costs speed: it is named on standard error and the
+// trees are used.
+TChildIndex IndexFromEnvironment() {
+  const char* value = std::getenv("VORKA_INDEX");
+  if (value == nullptr || *value == '\0' || std::strcmp(value, "tree") == 0) return TChildIndex::Tree;
+  if (std::strcmp(value, "hash") == 0) return TChildIndex::Hash;
+  std::fputs("vorka: VORKA_INDEX is neither \"tree\" nor \"hash\"; packing with \"tree\"\n", stderr);
+  std::fflush(stderr);
+  return TChildIndex::Tree;
+}
 
 void WriteBanner() {
   TConsole& out = Console();
@@ -61,6 +78,7 @@ void RunCommand(const TTestSettings& s) {
 }  // namespace
 
 int RunBench(const std::vector<std::string>& args, const std::string& exePath) {
+  LZFile.Index = IndexFromEnvironment();
   WriteBanner();
   ParseCommandLine(Settings, args, exePath);
   if (Settings.Command == cmdNone)

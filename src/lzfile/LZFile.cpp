@@ -18,11 +18,11 @@ namespace fmt = lzformat;
 // Creation and release
 
 bool TLZFile::Init(std::uint32_t bufSize, std::uint32_t dicSize, std::uint32_t maxFrag) {
-  if (!Codec.Init(dicSize)) {
+  if (!Store.Allocate(dicSize)) {
     SetError(lzeNoDictionaryMemory);
     return false;
   }
-  Codec.SetMaxFragment(maxFrag);
+  Store.SetMaxFragment(maxFrag);
   ReadBuf.Allocate(bufSize);
   WriteBuf.Allocate(bufSize);
   Flags = 0;
@@ -60,7 +60,7 @@ void TLZFile::Done() {
   CloseFiles();
   ReadBuf.Release();
   WriteBuf.Release();
-  Codec.Done();
+  Store.Release();
 }
 
 void TLZFile::EnsureReady() {
@@ -71,6 +71,18 @@ bool TLZFile::IsReady() {
   if (ReadBuf.Capacity() != 0 && DictionarySize() != 0) return true;
   SetError(lzeNoBuffers);
   return false;
+}
+
+std::uint32_t TLZFile::LongestFragment() const {
+  return Index == TChildIndex::Hash ? HashEncoder.LongestFragment() : TreeEncoder.LongestFragment();
+}
+
+std::uint32_t TLZFile::ResetCount() const {
+  return Index == TChildIndex::Hash ? HashEncoder.ResetCount() : TreeEncoder.ResetCount();
+}
+
+double TLZFile::Ratio() const {
+  return Index == TChildIndex::Hash ? HashEncoder.Ratio() : TreeEncoder.Ratio();
 }
 
 std::string TLZFile::StoredName() const {
@@ -224,7 +236,11 @@ void TLZFile::WriteHeadInfo() {
 }
 
 void TLZFile::PackData() {
-  Codec.StartPacking();
+  if (Index == TChildIndex::Hash) {
+    HashEncoder.Start(Store);
+  } else {
+    TreeEncoder.Start(Store);
+  }
   while (NoError() && ReadSource() > 0) PackBlocks();
   if (NoError()) CheckSourceEnd();
   // ReadBuf is empty here, so this single pass ends the code stream.
@@ -272,8 +288,13 @@ void TLZFile::PackBlocks() {
 }
 
 void TLZFile::PackBlock(std::uint32_t& consumed, std::uint32_t& written) {
-  Codec.EncodeBlock(ReadBuf.CheckedDataPtr(), ReadBuf.Used(), consumed,
-                    WriteBuf.CheckedDataPtr(), WriteBuf.Capacity(), written);
+  if (Index == TChildIndex::Hash) {
+    HashEncoder.EncodeBlock(ReadBuf.CheckedDataPtr(), ReadBuf.Used(), consumed, WriteBuf.CheckedDataPtr(),
+                            WriteBuf.Capacity(), written);
+  } else {
+    TreeEncoder.EncodeBlock(ReadBuf.CheckedDataPtr(), ReadBuf.Used(), consumed, WriteBuf.CheckedDataPtr(),
+                            WriteBuf.Capacity(), written);
+  }
   ReadBuf.Consume(consumed);
   WriteBuf.SetUsed(written);
 }
@@ -421,7 +442,7 @@ void TLZFile::CreateOutput() {
 }
 
 void TLZFile::UnpackData() {
-  Codec.StartUnpacking();
+  Decoder.Start(Store);
   // Header bytes still held are dropped: the code stream starts right after
   // the information part.
   ReadBuf.Empty();
@@ -432,7 +453,7 @@ void TLZFile::UnpackData() {
   while (NoError() && Info.Left > 0 && ReadBuf.IsEmpty() && DrainDecoder()) FlushOutput();
   // A whole stream ends with a whole phrase. Reaching Size inside one means
   // the Size field is smaller than the data: the stream is damaged.
-  if (NoError() && Info.Left == 0 && Codec.PhraseUnfinished()) SetError(lzeReadPacked);
+  if (NoError() && Info.Left == 0 && Decoder.PhraseUnfinished()) SetError(lzeReadPacked);
 }
 
 // The decoder may produce no more than the write buffer holds and the plain
@@ -447,10 +468,10 @@ bool TLZFile::DrainDecoder() {
   const std::uint32_t room = OutputRoom();
   std::uint32_t consumed = 0;
   std::uint32_t produced = 0;
-  Codec.DecodeBlock(ReadBuf.CheckedDataPtr(), 0, consumed, WriteBuf.CheckedDataPtr(), room, produced);
+  Decoder.DecodeBlock(ReadBuf.CheckedDataPtr(), 0, consumed, WriteBuf.CheckedDataPtr(), room, produced);
   Info.Left -= static_cast<std::int32_t>(produced);
   WriteBuf.SetUsed(produced);
-  if (Codec.StreamDamaged()) {
+  if (Decoder.StreamDamaged()) {
     // Whatever was decoded before the fault still goes out.
     FlushOutput();
     SetError(lzeReadPacked);
@@ -481,14 +502,14 @@ bool TLZFile::UnpackBlock() {
   const std::uint32_t room = OutputRoom();
   std::uint32_t consumed = 0;
   std::uint32_t produced = 0;
-  Codec.DecodeBlock(ReadBuf.CheckedDataPtr(), ReadBuf.Used(), consumed,
+  Decoder.DecodeBlock(ReadBuf.CheckedDataPtr(), ReadBuf.Used(), consumed,
                     WriteBuf.CheckedDataPtr(), room, produced);
   Info.Left -= static_cast<std::int32_t>(produced);
   ReadBuf.Consume(consumed);
   WriteBuf.SetUsed(produced);
   // A pass that takes nothing and gives nothing while input is held would
   // repeat forever: treat it like a damaged stream.
-  if (Codec.StreamDamaged() || (consumed == 0 && produced == 0)) {
+  if (Decoder.StreamDamaged() || (consumed == 0 && produced == 0)) {
     SetError(lzeReadPacked);
     return false;
   }

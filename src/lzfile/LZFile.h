@@ -1,6 +1,7 @@
 // The compressed-file object: packs one plain file into one packed file and
-// back, with two block buffers and one codec that are obtained once in Init
-// and reused by every operation. Failures never throw: each one records a
+// back, with two block buffers and one dictionary store that are obtained once
+// in Init and reused by every operation. Packing searches the dictionary with
+// the child index chosen by Index; both write the same packed files. Failures never throw: each one records a
 // sticky error code (see LZErrors.h) that the caller reads afterwards.
 //
 // The object is plain, without constructors that do work or virtual
@@ -14,7 +15,8 @@
 #include <string>
 
 #include "../buffers/FileBuf.h"
-#include "../codec/LZCodec.h"
+#include "../codec/Decoder.h"
+#include "../codec/Encoder.h"
 #include "LZErrors.h"
 #include "../platform/File.h"
 
@@ -58,7 +60,12 @@ struct TLZFile {
   // temporary name until the operation ends, then put in place or dropped.
   platform::TOutput Output{};
   std::uint16_t Version{};
-  TLZCodec Codec{};
+  TChildIndex Index{};  // the packer's; may be changed between operations
+  TDicStore Store{};
+  // One encoder per child index; an operation uses the one Index names.
+  TTreeEncoder TreeEncoder{};
+  THashEncoder HashEncoder{};
+  TDecoder Decoder{};
 
   // Creates the buffers and the dictionary on this instance; false on failure
   // (error 22 for the dictionary, 1 for the buffers), with the error left set.
@@ -95,11 +102,12 @@ struct TLZFile {
   // Buffers and dictionary present; otherwise error 2 and false.
   bool IsReady();
 
-  std::uint32_t DictionarySize() const { return Codec.DictionarySize(); }
-  std::uint32_t MaxFragment() const { return Codec.MaxFragment(); }
-  std::uint32_t LongestFragment() { return Codec.LongestFragment(); }
-  std::uint32_t ResetCount() const { return Codec.ResetCount(); }
-  double Ratio() const { return Codec.Ratio(); }
+  std::uint32_t DictionarySize() const { return Store.DictionarySize(); }
+  std::uint32_t MaxFragment() const { return Store.MaxFragment(); }
+  // Statistics of the last packing.
+  std::uint32_t LongestFragment() const;
+  std::uint32_t ResetCount() const;
+  double Ratio() const;
 
   // The stored name of the last header written or read.
   std::string StoredName() const;

@@ -39,9 +39,9 @@ unsigned BitWidth(std::uint64_t v) {
 }
 
 // Gives the dictionary back however the call ends.
-struct TCodecGuard {
-  TLZCodec& Codec;
-  ~TCodecGuard() { Codec.Done(); }
+struct TStoreGuard {
+  TDicStore& Store;
+  ~TStoreGuard() { Store.Release(); }
 };
 
 // About the most bytes a code stream of `bytes` bytes can give, used to size
@@ -100,10 +100,11 @@ int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint
   if (maxFrag == 0) maxFrag = dicSize;
   maxFrag = std::clamp(maxFrag, fmt::MinHeadMaxFrag, fmt::MaxHeadDicSize);
 
-  TLZCodec codec;
-  if (!codec.Init(dicSize)) return lzeNoDictionaryMemory;
-  const TCodecGuard guard{codec};
-  codec.SetMaxFragment(maxFrag);
+  TDicStore store;
+  if (!store.Allocate(dicSize)) return lzeNoDictionaryMemory;
+  const TStoreGuard guard{store};
+  store.SetMaxFragment(maxFrag);
+  TTreeEncoder encoder;
   // One byte more than the bound: a final call that leaves room in its block
   // has ended the stream.
   const std::size_t capacity = PackedSizeBound(plainSize) + 1;
@@ -118,7 +119,7 @@ int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint
   // can follow what is written and only that much is ever filled in.
   std::size_t used = fmt::HeadFixedSize + fmt::InfoPartSize(0);
   packed.resize(used);
-  fmt::PutHeadFixed(packed.data(), codec.DictionarySize(), codec.MaxFragment());
+  fmt::PutHeadFixed(packed.data(), store.DictionarySize(), store.MaxFragment());
   fmt::TInfoFields fields;
   fields.Size = static_cast<std::int32_t>(plainSize);
   fmt::PutHeadInfo(packed.data() + fmt::HeadFixedSize, fields);
@@ -131,7 +132,7 @@ int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint
     std::uint32_t written = 0;
     consumed = 0;
     packed.resize(used + room);
-    if (room != 0) codec.EncodeBlock(input, length, consumed, packed.data() + used, room, written);
+    if (room != 0) encoder.EncodeBlock(input, length, consumed, packed.data() + used, room, written);
     used += written;
     packed.resize(used);
     return std::pair{room, written};
@@ -141,7 +142,7 @@ int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint
   // fails rather than cut the stream.
   static const std::uint8_t none = 0;
   const auto* in = plainSize != 0 ? static_cast<const std::uint8_t*>(plain) : &none;
-  codec.StartPacking();
+  encoder.Start(store);
   std::uint32_t pos = 0;
   while (pos < plainSize) {
     std::uint32_t consumed = 0;
@@ -196,11 +197,12 @@ int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::ui
     // costs no more memory than its stream could use.
     const std::uint64_t useful = 8 * std::min<std::uint64_t>(codeBytes, fmt::MaxHeadDicSize) + 16;
     const auto dicSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(params.DicSize, useful));
-    TLZCodec codec;
-    if (!codec.Init(dicSize)) return lzeNoDictionaryMemory;
-    const TCodecGuard guard{codec};
-    codec.SetMaxFragment(params.MaxFrag);
-    codec.StartUnpacking();
+    TDicStore store;
+    if (!store.Allocate(dicSize)) return lzeNoDictionaryMemory;
+    const TStoreGuard guard{store};
+    store.SetMaxFragment(params.MaxFrag);
+    TDecoder decoder;
+    decoder.Start(store);
 
     std::size_t produced = 0;
     try {
@@ -214,17 +216,17 @@ int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::ui
         const auto room = static_cast<std::uint32_t>(std::min<std::uint64_t>(plain.size() - produced, left));
         std::uint32_t consumed = 0;
         std::uint32_t got = 0;
-        codec.DecodeBlock(p + pos, Piece(packedSize - pos), consumed, plain.data() + produced, room, got);
+        decoder.DecodeBlock(p + pos, Piece(packedSize - pos), consumed, plain.data() + produced, room, got);
         pos += consumed;
         produced += got;
         left -= got;
-        if (codec.StreamDamaged()) {
+        if (decoder.StreamDamaged()) {
           code = lzeReadPacked;
           break;
         }
         if (left == 0) {
           // A stream from the packer ends with a whole phrase.
-          if (codec.PhraseUnfinished()) code = lzeReadPacked;
+          if (decoder.PhraseUnfinished()) code = lzeReadPacked;
           break;
         }
         // Nothing taken and nothing given: with input left the stream cannot

@@ -13,11 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "codec/LZCodec.h"
+#include "support/Codec.h"
 #include "support/RefCoder.h"
 #include "support/TestData.h"
 
 namespace {
+
+// The codec the benchmarks drive; the child trees are the program's default.
+using TBenchCodec = vorka::test::TTreeCodec;
 
 constexpr std::uint32_t kBlock = 100000;
 constexpr std::uint32_t kDictionary = 100000;
@@ -35,7 +38,7 @@ const std::string& Input(int which) {
   return which == 0 ? text : binary;
 }
 
-std::vector<std::uint8_t> Pack(vorka::TLZCodec& codec, const std::string& data) {
+std::vector<std::uint8_t> Pack(TBenchCodec& codec, const std::string& data) {
   codec.StartPacking();
   std::vector<std::uint8_t> stream;
   std::vector<std::uint8_t> out(kBlock);
@@ -54,7 +57,7 @@ std::vector<std::uint8_t> Pack(vorka::TLZCodec& codec, const std::string& data) 
 
 void BM_EncodeBlock(benchmark::State& state) {
   const std::string& data = Input(static_cast<int>(state.range(0)));
-  vorka::TLZCodec codec;
+  TBenchCodec codec;
   if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
   std::size_t packed = 0;
   for (auto _ : state) {
@@ -64,12 +67,11 @@ void BM_EncodeBlock(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
   state.SetLabel(std::string(state.range(0) == 0 ? "text " : "binary ") + std::to_string(data.size()) + " -> " +
                  std::to_string(packed));
-  codec.Done();
 }
 
 void BM_DecodeBlock(benchmark::State& state) {
   const std::string& data = Input(static_cast<int>(state.range(0)));
-  vorka::TLZCodec codec;
+  TBenchCodec codec;
   if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
   const std::vector<std::uint8_t> stream = Pack(codec, data);
   std::vector<std::uint8_t> out(kBlock);
@@ -112,19 +114,18 @@ void BM_DecodeBlock(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
   state.SetLabel(state.range(0) == 0 ? "text" : "binary");
-  codec.Done();
 }
 
 // A packing dictionary built from the first kDictionary phrases of the input
 // (no reset), and the input position where that happened.
-std::size_t BuildDictionary(vorka::TLZCodec& codec, const std::string& data) {
+std::size_t BuildDictionary(TBenchCodec& codec, const std::string& data) {
   codec.StartPacking();
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
   std::size_t p = 0;
-  while (p < data.size() && !codec.Nodes.Full()) {
+  while (p < data.size() && !codec.Store.Nodes.Full()) {
     std::uint32_t current = vorka::RootNode;
-    p += codec.Index.ScanPhrase(codec.Nodes, bytes + p, static_cast<std::uint32_t>(data.size() - p), current);
-    if (p < data.size()) codec.Index.AddChild(codec.Nodes, bytes[p], current);
+    p += codec.Encoder.Index.ScanPhrase(codec.Store.Nodes, bytes + p, static_cast<std::uint32_t>(data.size() - p), current);
+    if (p < data.size()) codec.Encoder.Index.AddChild(codec.Store.Nodes, bytes[p], current);
     ++p;
   }
   return p;
@@ -132,7 +133,7 @@ std::size_t BuildDictionary(vorka::TLZCodec& codec, const std::string& data) {
 
 void BM_ScanPhrase(benchmark::State& state) {
   const std::string& data = Input(static_cast<int>(state.range(0)));
-  vorka::TLZCodec codec;
+  TBenchCodec codec;
   if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
   BuildDictionary(codec, data);
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
@@ -142,33 +143,31 @@ void BM_ScanPhrase(benchmark::State& state) {
     std::uint32_t p = 0;
     while (p < size) {
       std::uint32_t current = vorka::RootNode;
-      p += codec.Index.ScanPhrase(codec.Nodes, bytes + p, size - p, current) + 1;
+      p += codec.Encoder.Index.ScanPhrase(codec.Store.Nodes, bytes + p, size - p, current) + 1;
       benchmark::DoNotOptimize(current);
     }
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
-  state.SetLabel(vorka::TLZCodec::TIndexType::Name);
-  codec.Done();
+  state.SetLabel(TBenchCodec::TIndexType::Name);
 }
 
 void BM_FindChild(benchmark::State& state) {
   const std::string& data = Input(static_cast<int>(state.range(0)));
-  vorka::TLZCodec codec;
+  TBenchCodec codec;
   if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
   BuildDictionary(codec, data);
   // Lookups of (node, next byte) for every node, hits and misses as they come.
-  const std::uint32_t count = codec.Nodes.NodeCount;
+  const std::uint32_t count = codec.Store.Nodes.NodeCount;
   std::mt19937 rng(3);
   std::vector<std::uint8_t> next(count);
   for (auto& c : next) c = static_cast<std::uint8_t>(data[rng() % data.size()]);
   for (auto _ : state) {
     std::uint32_t found = 0;
-    for (std::uint32_t n = vorka::RootNode; n < count; ++n) found += codec.Index.FindChildOf(codec.Nodes, n, next[n]) != 0;
+    for (std::uint32_t n = vorka::RootNode; n < count; ++n) found += codec.Encoder.Index.FindChildOf(codec.Store.Nodes, n, next[n]) != 0;
     benchmark::DoNotOptimize(found);
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (count - vorka::RootNode)));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * (count - vorka::RootNode)));
-  codec.Done();
 }
 
 // The codes of a packed stream, read back with the decoder's widths.
@@ -179,7 +178,7 @@ struct TCodes {
 
 void BM_Unwind(benchmark::State& state) {
   const std::string& data = Input(static_cast<int>(state.range(0)));
-  vorka::TLZCodec codec;
+  TBenchCodec codec;
   if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
   // An unpacking dictionary from the input cut into phrases of up to 9 bytes,
   // each node its prefix plus one byte as the unpacker builds them; then
@@ -187,30 +186,28 @@ void BM_Unwind(benchmark::State& state) {
   codec.StartUnpacking();
   std::uint32_t node = vorka::RootNode;
   std::uint64_t total = 0;
-  for (std::size_t i = 0; i < data.size() && !codec.Nodes.Full(); ++i) {
-    node = codec.Nodes.AppendNode(static_cast<std::uint8_t>(data[i]), node);
+  for (std::size_t i = 0; i < data.size() && !codec.Store.Nodes.Full(); ++i) {
+    node = codec.Store.Nodes.AppendNode(static_cast<std::uint8_t>(data[i]), node);
     if (i % 9 == 8) node = vorka::RootNode;  // phrases of up to 9 bytes
   }
-  const std::uint32_t count = codec.Nodes.NodeCount;
+  const std::uint32_t count = codec.Store.Nodes.NodeCount;
   std::vector<std::uint8_t> out(kBlock);
   for (auto _ : state) {
     std::uint64_t bytesOut = 0;
     for (std::uint32_t n = vorka::FirstPhraseNode; n < count; ++n)
-      bytesOut += static_cast<std::uint64_t>(codec.Nodes.Unwind(n, out.data(), kBlock));
+      bytesOut += static_cast<std::uint64_t>(codec.Store.Nodes.Unwind(n, out.data(), kBlock));
     benchmark::DoNotOptimize(out.data());
     total = bytesOut;
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * total));
-  codec.Done();
 }
 
 // The (value, width) pairs of the input's packed stream, in order, as the
 // reference coder writes them for the codec's own settings.
 TCodes StreamCodes(const std::string& data) {
-  vorka::TLZCodec codec;
+  TBenchCodec codec;
   if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
   const vorka::test::RefStream ref = vorka::test::RefEncode(data, codec.DictionarySize(), codec.MaxFragment());
-  codec.Done();
   TCodes codes;
   for (const vorka::test::RefItem& item : ref.Items) {
     codes.Values.push_back(item.Value);

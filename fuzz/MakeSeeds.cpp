@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Vorka.h"
-#include "codec/LZCodec.h"
+#include "support/Codec.h"
 #include "lzfile/LZFile.h"
 #include "support/ScratchDir.h"
 #include "support/TestData.h"
@@ -36,7 +36,7 @@ std::vector<std::string> Plains() {
 }
 
 Bytes Encode(std::uint32_t dicSize, std::uint32_t maxFrag, const std::string& plain) {
-  vorka::TLZCodec codec{};
+  vorka::test::TTreeCodec codec;
   if (!codec.Init(dicSize)) return {};
   codec.SetMaxFragment(maxFrag);
   codec.StartPacking();

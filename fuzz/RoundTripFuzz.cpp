@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "FuzzCommon.h"
-#include "codec/LZCodec.h"
+#include "support/Codec.h"
 
 namespace {
 
-using vorka::TLZCodec;
+using TLZCodec = vorka::test::TTreeCodec;
 using vorka::fuzz::Settings;
 using vorka::fuzz::Splitter;
 
@@ -78,8 +78,8 @@ std::vector<std::uint8_t> Pack(TLZCodec& codec, const std::uint8_t* data, std::s
     stream.insert(stream.end(), output, output + written);
     if (written < room) break;
   }
-  VORKA_FUZZ_CHECK(codec.InputBytes() == size);
-  VORKA_FUZZ_CHECK(codec.PackedBytes() == stream.size());
+  VORKA_FUZZ_CHECK(codec.Encoder.InputBytes() == size);
+  VORKA_FUZZ_CHECK(codec.Encoder.PackedBytes() == stream.size());
   VORKA_FUZZ_CHECK((size == 0) == stream.empty());
   return stream;
 }
@@ -131,21 +131,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* plain = settings.Rest();
   const std::size_t length = settings.RestSize();
 
-  TLZCodec codec{};
+  TLZCodec codec;
   VORKA_FUZZ_CHECK(codec.Init(dicSize));
   codec.SetMaxFragment(maxFrag);
   const std::uint32_t effective = codec.MaxFragment();
 
   const std::vector<std::uint8_t> whole =
       Pack(codec, plain, length, Splitter(kLarge, 0), Splitter(kLarge, 0));
-  VORKA_FUZZ_CHECK(codec.LongestFragment() <= effective);
+  VORKA_FUZZ_CHECK(codec.Encoder.LongestFragment() <= effective);
   const std::vector<std::uint8_t> split =
       Pack(codec, plain, length, Splitter(inBlock, seed * 0x9E3779B9u),
            Splitter(outBlock, (seed >> 1) * 0x85EBCA6Bu));
   VORKA_FUZZ_CHECK(whole == split);
 
   // A separate object, as the unpacker is another run with the same settings.
-  TLZCodec unpacker{};
+  TLZCodec unpacker;
   VORKA_FUZZ_CHECK(unpacker.Init(dicSize));
   unpacker.SetMaxFragment(maxFrag);
   VORKA_FUZZ_CHECK(unpacker.MaxFragment() == effective);

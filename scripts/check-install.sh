@@ -15,7 +15,7 @@ echo "-- install into a temporary prefix"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 prefix="$work/prefix"
 for f in bin/vorka share/man/man1/vorka.1.gz include/vorka/vorka.h include/vorka/lzfile/LZFile.h \
-         include/vorka/codec/LZCodec.h lib/libvorka_lz.a lib/libvorka_platform.a \
+         include/vorka/codec/Encoder.h lib/libvorka_lz.a lib/libvorka_platform.a \
          lib/cmake/vorka/vorkaConfig.cmake lib/cmake/vorka/vorkaConfigVersion.cmake lib/pkgconfig/vorka.pc; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
 done

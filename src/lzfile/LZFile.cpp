@@ -85,6 +85,10 @@ double TLZFile::Ratio() const {
   return Index == TChildIndex::Hash ? HashEncoder.Ratio() : TreeEncoder.Ratio();
 }
 
+std::uint64_t TLZFile::CodeBytes() const {
+  return Index == TChildIndex::Hash ? HashEncoder.PackedBytes() : TreeEncoder.PackedBytes();
+}
+
 std::string TLZFile::StoredName() const {
   return std::string(reinterpret_cast<const char*>(FileName + 1), FileName[0]);
 }

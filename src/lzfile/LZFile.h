@@ -108,6 +108,7 @@ struct TLZFile {
   std::uint32_t LongestFragment() const;
   std::uint32_t ResetCount() const;
   double Ratio() const;
+  std::uint64_t CodeBytes() const;  // of the code stream
 
   // The stored name of the last header written or read.
   std::string StoredName() const;

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "codec/CodecHelpers.h"
-#include "codec/LZCodec.h"
 
 namespace vorka {
 namespace {
@@ -37,14 +36,14 @@ TYPED_TEST_SUITE(ChildIndex, test::ChildIndexes, test::IndexNames);
 TYPED_TEST(ChildIndex, RandomOrdersAgreeWithAMap) {
   std::mt19937 rng(12345);
   for (int round = 0; round < 24; ++round) {
-    TLZCodecOf<TypeParam> codec;
+    test::TCodec<TypeParam> codec;
     const std::uint32_t size = 500 + rng() % 3000;
     ASSERT_TRUE(codec.Init(size));
-    TDicNodes& d = codec.Nodes;
-    TypeParam& index = codec.Index;
+    TDicNodes& d = codec.Store.Nodes;
+    TypeParam& index = codec.Encoder.Index;
     for (int epoch = 0; epoch < 3; ++epoch) {
       SCOPED_TRACE(testing::Message() << "round " << round << " size " << size << " epoch " << epoch);
-      codec.ResetDictionary();
+      codec.StartPacking();
       TEdges edges;
       std::vector<std::uint32_t> nodes{RootNode};
       const unsigned alphabet = 2 + rng() % 20;

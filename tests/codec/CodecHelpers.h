@@ -1,5 +1,5 @@
-// Drivers for the real codec used by the codec tests: whole-buffer packing and
-// unpacking with chosen block sizes, for a codec over either child index.
+// Drivers for the real codec used by the codec tests: whole-buffer packing
+// and unpacking with chosen block sizes, over either child index.
 #pragma once
 
 #include <algorithm>
@@ -9,9 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include "codec/LZCodec.h"
+#include "support/Codec.h"
 
 namespace vorka::test {
+
 
 inline const std::uint8_t* Bytes(const std::string& s) {
   return reinterpret_cast<const std::uint8_t*>(s.data());

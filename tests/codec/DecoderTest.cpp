@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "codec/CodecHelpers.h"
-#include "codec/LZCodec.h"
 #include "support/RefBitWriter.h"
 #include "support/RefCoder.h"
 #include "support/TestData.h"
@@ -24,7 +23,7 @@ class Decoder : public testing::Test {
 protected:
   void SetUp() override { ASSERT_TRUE(codec.Init(4096)); }
   void TearDown() override { codec.Done(); }
-  TLZCodec codec;
+  test::TTreeCodec codec;
 };
 
 TEST_F(Decoder, WorkedExamples) {
@@ -41,9 +40,6 @@ TEST_F(Decoder, WorkedExamples) {
     const auto result = test::UnpackAll(codec, Stream(c.items), text.size(), 1000, 1000);
     EXPECT_FALSE(result.Damaged);
     EXPECT_EQ(result.Data, text);
-    EXPECT_EQ(codec.ResetCount(), 1u);
-    EXPECT_EQ(codec.InputBytes(), 0u);
-    EXPECT_EQ(codec.PackedBytes(), 0u);
   }
 }
 
@@ -54,7 +50,7 @@ TEST_F(Decoder, TwoByteBlocksHoldBackThePhraseThatDoesNotFit) {
   std::uint32_t consumed = 0, produced = 0;
   ASSERT_TRUE(codec.DecodeBlock(stream.data(), static_cast<std::uint32_t>(stream.size()), consumed, out, 2, produced));
   EXPECT_EQ(std::string(out, out + produced), "a");
-  EXPECT_EQ(codec.Unpack.Pending, 4u);
+  EXPECT_EQ(codec.Decoder.State.Pending, 4u);
   EXPECT_TRUE(codec.PhraseUnfinished());
   std::size_t pos = consumed;
   const char* expected[] = {"aa", "a"};
@@ -64,9 +60,9 @@ TEST_F(Decoder, TwoByteBlocksHoldBackThePhraseThatDoesNotFit) {
     EXPECT_EQ(std::string(out, out + produced), want);
     pos += consumed;
   }
-  EXPECT_EQ(codec.Nodes.NodeCount, 6u);  // nodes a, aa, and the node after the last phrase
-  EXPECT_EQ(codec.Nodes.NodeChar[5], 'a');
-  EXPECT_EQ(codec.Nodes.NodePrefix[5], 4u);
+  EXPECT_EQ(codec.Store.Nodes.NodeCount, 6u);  // nodes a, aa, and the node after the last phrase
+  EXPECT_EQ(codec.Store.Nodes.NodeChar[5], 'a');
+  EXPECT_EQ(codec.Store.Nodes.NodePrefix[5], 4u);
   EXPECT_FALSE(codec.PhraseUnfinished());
 }
 
@@ -88,7 +84,7 @@ TEST_F(Decoder, StopsAtTheCapacityBeforeThePadding) {
   std::uint32_t consumed = 0, produced = 0;
   ASSERT_TRUE(codec.DecodeBlock(stream.data(), 3, consumed, out, 2, produced));
   EXPECT_EQ(std::string(out, out + produced), "ab");
-  EXPECT_EQ(codec.ResetCount(), 1u);
+  EXPECT_FALSE(codec.PhraseUnfinished());
 }
 
 // A run of one byte makes phrases of every length: with output blocks far
@@ -98,7 +94,7 @@ TEST_F(Decoder, PhrasesLongerThanTheOutputBlockArriveInPieces) {
   ASSERT_TRUE(codec.Init(1u << 20));
   const std::string data = std::string(2000000, 'q') + "end" + std::string(5000, 'q');
   const std::vector<std::uint8_t> stream = test::PackAll(codec, data, 100000, 100000);
-  const std::uint32_t longest = codec.LongestFragment();
+  const std::uint32_t longest = codec.Encoder.LongestFragment();
   ASSERT_GT(longest, 1900u);
   for (const std::uint32_t block : {1u, 2u, 3u, 1000u}) {
     SCOPED_TRACE(block);
@@ -167,7 +163,7 @@ TEST_F(Decoder, RejectsALiteralIntoAFullStore) {
   const auto result = test::UnpackAll(codec, Stream(items), 1000, 1000, 1000);
   EXPECT_TRUE(result.Damaged);
   EXPECT_EQ(result.Data.size(), 249u);  // 1 + 2 * 248 = 497 phrase nodes
-  EXPECT_EQ(codec.Nodes.NodeCount, 500u);
+  EXPECT_EQ(codec.Store.Nodes.NodeCount, 500u);
 }
 
 TEST_F(Decoder, RandomBytesEndCleanly) {

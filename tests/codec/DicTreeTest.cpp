@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "codec/CodecHelpers.h"
-#include "codec/LZCodec.h"
 
 namespace vorka {
 namespace {
@@ -18,8 +17,8 @@ protected:
   void SetUp() override { ASSERT_TRUE(codec.Init(4096)); }
   void TearDown() override { codec.Done(); }
 
-  TDicNodes& Nodes() { return codec.Nodes; }
-  TChildTrees& Trees() { return codec.Index; }
+  TDicNodes& Nodes() { return codec.Store.Nodes; }
+  TChildTrees& Trees() { return codec.Encoder.Index; }
   std::uint32_t Root() { return Trees().NodeRoot[RootNode]; }
   std::uint32_t Lower(std::uint32_t n) { return Trees().NodeLinks[2 * n]; }
   std::uint32_t Higher(std::uint32_t n) { return Trees().NodeLinks[2 * n + 1]; }
@@ -48,7 +47,7 @@ protected:
     EXPECT_EQ(Trees().NodeBit[NilNode], 0);
   }
 
-  TLZCodecOf<TChildTrees> codec;
+  test::TCodec<TChildTrees> codec;
 };
 
 TEST_F(DicTree, ThreeThenFourAscending) {
@@ -72,7 +71,7 @@ TEST_F(DicTree, AllCharactersAscendingOrDescendingGiveHeightEleven) {
   struct Case { const char* name; bool descending; };
   for (const Case& c : {Case{"ascending", false}, Case{"descending", true}}) {
     SCOPED_TRACE(c.name);
-    codec.ResetDictionary();
+    codec.StartPacking();
     EXPECT_EQ(Height(Root()), 0);
     for (int i = 0; i < 256; ++i) {
       Add(static_cast<std::uint8_t>(c.descending ? 255 - i : i));
@@ -88,7 +87,7 @@ TEST_F(DicTree, AllCharactersAscendingOrDescendingGiveHeightEleven) {
 TEST_F(DicTree, RandomOrdersStaySearchTrees) {
   for (std::uint32_t seed = 1; seed <= 200; ++seed) {
     SCOPED_TRACE(testing::Message() << "seed " << seed);
-    codec.ResetDictionary();
+    codec.StartPacking();
     std::vector<int> chars(256);
     std::iota(chars.begin(), chars.end(), 0);
     std::mt19937 rng(seed);
@@ -108,16 +107,16 @@ class DicIndex : public testing::Test {
 protected:
   void SetUp() override { ASSERT_TRUE(codec.Init(4096)); }
   void TearDown() override { codec.Done(); }
-  std::uint32_t Add(std::uint8_t c, std::uint32_t parent) { return codec.Index.AddChild(codec.Nodes, c, parent); }
+  std::uint32_t Add(std::uint8_t c, std::uint32_t parent) { return codec.Encoder.Index.AddChild(codec.Store.Nodes, c, parent); }
   std::uint32_t Scan(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t& current) {
-    return codec.Index.ScanPhrase(codec.Nodes, bytes, length, current);
+    return codec.Encoder.Index.ScanPhrase(codec.Store.Nodes, bytes, length, current);
   }
-  TLZCodecOf<TIndex> codec;
+  test::TCodec<TIndex> codec;
 };
 TYPED_TEST_SUITE(DicIndex, test::ChildIndexes, test::IndexNames);
 
 TYPED_TEST(DicIndex, EmptyIndexFindsNothing) {
-  EXPECT_EQ(this->codec.Index.FindChildOf(this->codec.Nodes, RootNode, 'a'), NilNode);
+  EXPECT_EQ(this->codec.Encoder.Index.FindChildOf(this->codec.Store.Nodes, RootNode, 'a'), NilNode);
   std::uint32_t current = RootNode;
   const std::uint8_t bytes[] = {'a', 'b'};
   EXPECT_EQ(this->Scan(bytes, 2, current), 0u);
@@ -145,15 +144,15 @@ TYPED_TEST(DicIndex, FullStoreRefusesNewNodes) {
   this->codec.Done();
   ASSERT_TRUE(this->codec.Init(500));
   std::uint32_t made = 0;
-  for (std::uint32_t parent = RootNode; this->codec.Nodes.NodeCount < 500; ++made)
+  for (std::uint32_t parent = RootNode; this->codec.Store.Nodes.NodeCount < 500; ++made)
     parent = this->Add(static_cast<std::uint8_t>(made), parent);
   EXPECT_EQ(made, 497u);
-  const std::uint32_t count = this->codec.Nodes.NodeCount;
+  const std::uint32_t count = this->codec.Store.Nodes.NodeCount;
   EXPECT_EQ(this->Add('z', RootNode), NilNode);
   EXPECT_EQ(this->Add('z', 300), NilNode);
-  EXPECT_EQ(this->codec.Nodes.AppendNode('z', RootNode), NilNode);
-  EXPECT_EQ(this->codec.Nodes.NodeCount, count);
-  EXPECT_EQ(this->codec.Index.FindChildOf(this->codec.Nodes, RootNode, 'z'), NilNode);
+  EXPECT_EQ(this->codec.Store.Nodes.AppendNode('z', RootNode), NilNode);
+  EXPECT_EQ(this->codec.Store.Nodes.NodeCount, count);
+  EXPECT_EQ(this->codec.Encoder.Index.FindChildOf(this->codec.Store.Nodes, RootNode, 'z'), NilNode);
   // The chain made is intact.
   std::string chain;
   for (std::uint32_t k = 0; k < 497; ++k) chain.push_back(static_cast<char>(k));
@@ -163,10 +162,10 @@ TYPED_TEST(DicIndex, FullStoreRefusesNewNodes) {
 }
 
 TEST(DicUnwind, RoomAroundThePhraseLength) {
-  TLZCodec codec;
+  test::TTreeCodec codec;
   ASSERT_TRUE(codec.Init(500));
   codec.StartUnpacking();
-  TDicNodes& nodes = codec.Nodes;
+  TDicNodes& nodes = codec.Store.Nodes;
   std::uint32_t node = RootNode;
   for (const char c : std::string("phrase")) node = nodes.AppendNode(static_cast<std::uint8_t>(c), node);
   struct Case { std::uint32_t room; std::int64_t result; };

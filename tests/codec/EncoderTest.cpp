@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "codec/LZCodec.h"
+#include "codec/CodeItems.h"
 #include "codec/CodecHelpers.h"
 #include "support/RefBitWriter.h"
 #include "support/RefCoder.h"
@@ -13,17 +13,14 @@ namespace {
 
 using test::RefItem;
 
-// Items the encoder emits, taken from its queue byte by byte.
-template <class TCodec>
-std::vector<RefItem> Items(TCodec& codec, const std::string& data) {
-  codec.StartPacking();
+// The items of a stream as the grammar reads them, with their widths.
+std::vector<RefItem> Items(const std::vector<std::uint8_t>& stream, std::uint64_t bits) {
+  TItemReader reader(stream.data(), bits);
   std::vector<RefItem> items;
-  for (const char ch : data) {
-    const unsigned m = codec.EncodeByte(static_cast<std::uint8_t>(ch));
-    for (unsigned i = 0; i < m; ++i) items.push_back({codec.Queue.Value[i], codec.Queue.Width[i]});
-  }
-  const unsigned m = codec.EncodeEnd();
-  for (unsigned i = 0; i < m; ++i) items.push_back({codec.Queue.Value[i], codec.Queue.Width[i]});
+  std::uint32_t v = 0;
+  TItemKind kind{};
+  for (std::uint64_t at = 0; reader.Next(v, kind); at = reader.Position())
+    items.push_back({v, static_cast<std::uint8_t>(reader.Position() - at)});
   return items;
 }
 
@@ -49,29 +46,28 @@ class Encoder : public testing::Test {};
 TYPED_TEST_SUITE(Encoder, test::ChildIndexes, test::IndexNames);
 
 TYPED_TEST(Encoder, WorkedExamplesItemsBitsAndStatistics) {
-  TLZCodecOf<TypeParam> codec;
+  test::TCodec<TypeParam> codec;
   ASSERT_TRUE(codec.Init(4096));
   for (const WorkedExample& ex : kExamples) {
     SCOPED_TRACE(ex.input);
-    EXPECT_EQ(Items(codec, ex.input), ex.items);
-
     test::RefBitWriter writer;
     for (const RefItem& item : ex.items) writer.Put(item.Value, item.Width);
     ASSERT_EQ(writer.Bits(), ex.bits);
 
     const std::vector<std::uint8_t> stream = test::PackAll(codec, ex.input, 1000, 1000);
     EXPECT_EQ(stream, writer.Bytes());
-    EXPECT_EQ(codec.PackedBytes(), (ex.bits + 7) / 8);
-    EXPECT_EQ(codec.OutBytes * 8 + codec.OutBits, ex.bits);
-    EXPECT_EQ(codec.InputBytes(), std::string(ex.input).size());
-    EXPECT_EQ(codec.LongestFragment(), ex.longest);
-    EXPECT_EQ(codec.ResetCount(), 0u);
+    EXPECT_EQ(Items(stream, ex.bits), ex.items);
+    EXPECT_EQ(codec.Encoder.PackedBytes(), (ex.bits + 7) / 8);
+    EXPECT_EQ(codec.Encoder.StreamBits(), ex.bits);
+    EXPECT_EQ(codec.Encoder.InputBytes(), std::string(ex.input).size());
+    EXPECT_EQ(codec.Encoder.LongestFragment(), ex.longest);
+    EXPECT_EQ(codec.Encoder.ResetCount(), 0u);
   }
   codec.Done();
 }
 
 TYPED_TEST(Encoder, EmptyInputGivesAnEmptyStream) {
-  TLZCodecOf<TypeParam> codec;
+  test::TCodec<TypeParam> codec;
   ASSERT_TRUE(codec.Init(500));
   codec.StartPacking();
   std::uint8_t out[1000];
@@ -79,13 +75,13 @@ TYPED_TEST(Encoder, EmptyInputGivesAnEmptyStream) {
   EXPECT_FALSE(codec.EncodeBlock(nullptr, 0, consumed, out, sizeof out, written));
   EXPECT_EQ(consumed, 0u);
   EXPECT_EQ(written, 0u);
-  EXPECT_EQ(codec.PackedBytes(), 0u);
-  EXPECT_EQ(codec.Ratio(), 0.0);
+  EXPECT_EQ(codec.Encoder.PackedBytes(), 0u);
+  EXPECT_EQ(codec.Encoder.Ratio(), 0.0);
   codec.Done();
 }
 
 TYPED_TEST(Encoder, ZeroCapacityTouchesNothing) {
-  TLZCodecOf<TypeParam> codec;
+  test::TCodec<TypeParam> codec;
   ASSERT_TRUE(codec.Init(500));
   codec.StartPacking();
   const std::uint8_t in[] = {'x'};
@@ -93,52 +89,42 @@ TYPED_TEST(Encoder, ZeroCapacityTouchesNothing) {
   EXPECT_FALSE(codec.EncodeBlock(in, 1, consumed, nullptr, 0, written));
   EXPECT_EQ(consumed, 77u);
   EXPECT_EQ(written, 88u);
-  EXPECT_EQ(codec.InputBytes(), 0u);
+  EXPECT_EQ(codec.Encoder.InputBytes(), 0u);
   codec.Done();
 }
 
-TYPED_TEST(Encoder, FirstResetComesWhenNode499ExistsAndAnotherIsNeeded) {
-  TLZCodecOf<TypeParam> codec;
+// A full store of 500 entries restarts: the reset comes in the width of
+// node 499 (9 bits), widths start again at 2 bits, and a literal follows.
+TYPED_TEST(Encoder, ResetComesInTheFullWidthAndStartsOverWithALiteral) {
+  test::TCodec<TypeParam> codec;
   ASSERT_TRUE(codec.Init(500));
-  codec.StartPacking();
   const std::string data = test::MakeRandom(20000, 5);
+  const std::vector<std::uint8_t> stream = test::PackAll(codec, data, 20000, 100000);
+  TItemReader reader(stream.data(), codec.Encoder.StreamBits());
+  std::uint32_t v = 0;
+  TItemKind kind{};
   unsigned resets = 0;
-  bool sawFirst = false;
-  for (const char ch : data) {
-    const std::uint32_t countBefore = codec.Nodes.NodeCount;
-    const std::uint8_t widthBefore = codec.Width;
-    const unsigned m = codec.EncodeByte(static_cast<std::uint8_t>(ch));
-    for (unsigned i = 0; i < m; ++i) {
-      if (codec.Queue.Value[i] != codeReset || codec.Queue.Width[i] == 8 || codec.Queue.Width[i] == 5) continue;
-      if (!sawFirst) {
-        sawFirst = true;
-        continue;
-      }
-      SCOPED_TRACE(testing::Message() << "reset " << resets);
-      ++resets;
-      // Node 499 exists (made before or by this byte) and one more is needed.
-      EXPECT_GE(countBefore, 499u);
-      EXPECT_LE(countBefore, 500u);
-      EXPECT_GE(codec.Queue.Width[i], widthBefore);
-      ASSERT_LT(i + 1, m);
-      EXPECT_EQ(codec.Queue.Width[i + 1], 8);  // then the literal
-      EXPECT_EQ(codec.Width, 2);
-      EXPECT_EQ(codec.Nodes.NodeCount, 4u);
-    }
+  while (reader.Next(v, kind)) {
+    if (kind != TItemKind::Reset || reader.Position() == 2) continue;
+    ++resets;
+    EXPECT_EQ(reader.State().NextWidth(), LiteralWidth);
+    ASSERT_TRUE(reader.Next(v, kind));
+    EXPECT_EQ(kind, TItemKind::Byte);
+    EXPECT_EQ(reader.State().NextWidth(), 2u);
   }
+  EXPECT_FALSE(reader.Truncated);
   EXPECT_GT(resets, 10u);
-  EXPECT_EQ(codec.ResetCount(), resets);
-  codec.Done();
+  EXPECT_EQ(codec.Encoder.ResetCount(), resets);
 }
 
 TYPED_TEST(Encoder, FragmentLimitHoldsOnARun) {
   for (const std::uint32_t frag : {4u, 5u, 17u}) {
     SCOPED_TRACE(frag);
-    TLZCodecOf<TypeParam> codec;
+    test::TCodec<TypeParam> codec;
     ASSERT_TRUE(codec.Init(100000));
     codec.SetMaxFragment(frag);
     test::PackAll(codec, std::string(50000, 'z'), 50000, 1000);
-    EXPECT_EQ(codec.LongestFragment(), frag);
+    EXPECT_EQ(codec.Encoder.LongestFragment(), frag);
     codec.Done();
   }
 }
@@ -146,7 +132,7 @@ TYPED_TEST(Encoder, FragmentLimitHoldsOnARun) {
 // Output blocks below the file layer's 1000 bytes still give the same stream.
 TYPED_TEST(Encoder, StreamDoesNotDependOnBlockSizes) {
   const std::string data = test::MakeText(30000, 3) + test::MakeRandom(3000, 4);
-  TLZCodecOf<TypeParam> codec;
+  test::TCodec<TypeParam> codec;
   ASSERT_TRUE(codec.Init(4096));
   const test::RefStream ref = test::RefEncode(data, 4096, 4096);
   struct Sizes { std::uint32_t in, out; };
@@ -154,7 +140,7 @@ TYPED_TEST(Encoder, StreamDoesNotDependOnBlockSizes) {
                         Sizes{3, 2}, Sizes{100000, 3}, Sizes{64, 4}}) {
     SCOPED_TRACE(testing::Message() << "in " << s.in << " out " << s.out);
     EXPECT_EQ(test::PackAll(codec, data, s.in, s.out), ref.Bytes);
-    EXPECT_EQ(codec.OutBytes * 8 + codec.OutBits, ref.Bits);
+    EXPECT_EQ(codec.Encoder.StreamBits(), ref.Bits);
   }
   codec.Done();
 }
@@ -162,7 +148,7 @@ TYPED_TEST(Encoder, StreamDoesNotDependOnBlockSizes) {
 TYPED_TEST(Encoder, PackingAgainAfterTheFinalCallStaysDecodable) {
   // Without StartPacking in between, a second stream follows the first; it
   // opens with codeReset and must not lean on nodes the unpacker dropped.
-  TLZCodecOf<TypeParam> codec;
+  test::TCodec<TypeParam> codec;
   ASSERT_TRUE(codec.Init(500));
   const std::string first = "abcabcabcabc", second = "abcabd";
   EXPECT_EQ(test::PackAll(codec, first, 1000, 1000), test::RefEncode(first, 500, 500).Bytes);

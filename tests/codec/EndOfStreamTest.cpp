@@ -3,7 +3,7 @@
 // than the data) must be able to tell. PhraseUnfinished says so; it is checked
 // here against phrase ends worked out by hand, for one call per stretch of
 // output and for output delivered in small pieces.
-#include "codec/LZCodec.h"
+#include "codec/CodecHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ namespace {
 
 const std::uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
-std::vector<std::uint8_t> Pack(TLZCodec& codec, const std::string& data) {
+std::vector<std::uint8_t> Pack(test::TTreeCodec& codec, const std::string& data) {
   codec.StartPacking();
   std::vector<std::uint8_t> stream;
   std::vector<std::uint8_t> out(4096);
@@ -41,7 +41,7 @@ std::vector<std::uint8_t> Pack(TLZCodec& codec, const std::string& data) {
 
 // Decodes exactly `owed` bytes, offering at most `block` bytes per call, as
 // the compressed-file layer does; the whole stream is offered as input.
-std::string DecodeExactly(TLZCodec& codec, const std::vector<std::uint8_t>& stream, std::size_t owed,
+std::string DecodeExactly(test::TTreeCodec& codec, const std::vector<std::uint8_t>& stream, std::size_t owed,
                           std::uint32_t block) {
   codec.StartUnpacking();
   std::string got;
@@ -89,7 +89,7 @@ TEST(DecoderEndOfStream, PhraseUnfinishedExactlyInsideAPhrase) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
     const std::string data(c.Length, 'a');
-    TLZCodec codec{};
+    test::TTreeCodec codec{};
     ASSERT_TRUE(codec.Init(65536));
     codec.SetMaxFragment(c.MaxFrag);
     const std::vector<std::uint8_t> stream = Pack(codec, data);
@@ -119,7 +119,7 @@ TEST(DecoderEndOfStream, WholeStreamsEndWithAWholePhrase) {
   for (const std::string& data : inputs) {
     for (const std::uint32_t block : {1000u, 37u}) {
       SCOPED_TRACE(testing::Message() << data.size() << " bytes, blocks of " << block);
-      TLZCodec codec{};
+      test::TTreeCodec codec{};
       ASSERT_TRUE(codec.Init(5000));
       codec.SetMaxFragment(300);
       const std::vector<std::uint8_t> stream = Pack(codec, data);

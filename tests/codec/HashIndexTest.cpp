@@ -9,21 +9,20 @@
 #include <vector>
 
 #include "codec/CodecHelpers.h"
-#include "codec/LZCodec.h"
 #include "support/RefCoder.h"
 #include "support/TestData.h"
 
 namespace vorka {
 namespace {
 
-using THashCodec = TLZCodecOf<THashIndex>;
+using THashCodec = test::TCodec<THashIndex>;
 
 // Entries the table must hold: every node but the reserved ones and the
 // one-character phrases, which live in RootChild.
 std::uint32_t TableEntries(const THashCodec& codec) {
   std::uint32_t roots = 0;
-  for (const std::uint32_t n : codec.Index.RootChild) roots += n != NilNode;
-  return codec.Nodes.NodeCount - FirstPhraseNode - roots;
+  for (const std::uint32_t n : codec.Encoder.Index.RootChild) roots += n != NilNode;
+  return codec.Store.Nodes.NodeCount - FirstPhraseNode - roots;
 }
 
 TEST(HashIndexTable, GrowsWithTheEntriesAndStartsSmallAfterAReset) {
@@ -34,25 +33,25 @@ TEST(HashIndexTable, GrowsWithTheEntriesAndStartsSmallAfterAReset) {
   // far more entries than the table starts with.
   const std::string data = test::MakeRandom(800000, 7);
   const std::vector<std::uint8_t> stream = test::PackAll(codec, data, 65536, 100000);
-  EXPECT_EQ(codec.ResetCount(), 0u);
+  EXPECT_EQ(codec.Encoder.ResetCount(), 0u);
   const std::uint32_t entries = TableEntries(codec);
   ASSERT_GT(entries, THashIndex::StartSlots);
-  EXPECT_GT(codec.Index.Regions, 1u);
-  EXPECT_GT(codec.Index.Slots(), THashIndex::StartSlots);
+  EXPECT_GT(codec.Encoder.Index.Regions, 1u);
+  EXPECT_GT(codec.Encoder.Index.Slots(), THashIndex::StartSlots);
   // About two thirds full at most, and no larger than the newest region
   // (twice the one before) makes it.
-  EXPECT_GE(std::uint64_t{codec.Index.Slots()} * 2, std::uint64_t{entries} * 3);
-  EXPECT_LE(codec.Index.Slots(), 5 * entries);
-  EXPECT_LE(codec.Index.Slots(), codec.Index.Capacity);
-  EXPECT_EQ(stream, test::RefEncode(data, codec.DictionarySize(), codec.MaxFrag).Bytes);
+  EXPECT_GE(std::uint64_t{codec.Encoder.Index.Slots()} * 2, std::uint64_t{entries} * 3);
+  EXPECT_LE(codec.Encoder.Index.Slots(), 5 * entries);
+  EXPECT_LE(codec.Encoder.Index.Slots(), codec.Encoder.Index.Capacity);
+  EXPECT_EQ(stream, test::RefEncode(data, codec.DictionarySize(), codec.Store.MaxFrag).Bytes);
   // Every node made has one entry, and entries are found from their own
   // home by a lookup over all regions. Such a lookup rebuilds the parent's
   // phrase hash by a slow path meant for rare use, so every 97th entry is
   // looked up (some 4000), which keeps the test short under the sanitizers.
-  std::vector<bool> seen(codec.Nodes.NodeCount);
+  std::vector<bool> seen(codec.Store.Nodes.NodeCount);
   std::uint32_t filled = 0;
-  for (std::uint32_t i = 0; i < codec.Index.Slots(); ++i) {
-    const std::uint64_t e = codec.Index.Entry(i);
+  for (std::uint32_t i = 0; i < codec.Encoder.Index.Slots(); ++i) {
+    const std::uint64_t e = codec.Encoder.Index.Entry(i);
     if (e == 0) continue;
     ++filled;
     const auto node = static_cast<std::uint32_t>(e & THashIndex::NodeMask);
@@ -62,23 +61,23 @@ TEST(HashIndexTable, GrowsWithTheEntriesAndStartsSmallAfterAReset) {
     EXPECT_FALSE(seen[node]) << "node " << node << " twice";
     seen[node] = true;
     if (filled % 97 == 0) {
-      ASSERT_EQ(codec.Index.FindChildOf(codec.Nodes, parent, c), node) << "entry " << i;
+      ASSERT_EQ(codec.Encoder.Index.FindChildOf(codec.Store.Nodes, parent, c), node) << "entry " << i;
     }
   }
   EXPECT_EQ(filled, entries);
-  for (std::uint32_t n = FirstPhraseNode; n < codec.Nodes.NodeCount; ++n) {
-    if (codec.Index.RootChild[codec.Nodes.NodeChar[n]] != n) {
+  for (std::uint32_t n = FirstPhraseNode; n < codec.Store.Nodes.NodeCount; ++n) {
+    if (codec.Encoder.Index.RootChild[codec.Store.Nodes.NodeChar[n]] != n) {
       ASSERT_TRUE(seen[n]) << "node " << n << " lost";
     }
   }
 
   // A reset leaves the table to be opened at its starting size again.
-  codec.ResetDictionary();
-  EXPECT_EQ(codec.Index.Slots(), 0u);
+  codec.StartPacking();
+  EXPECT_EQ(codec.Encoder.Index.Slots(), 0u);
   const std::string small = test::MakeText(20000, 8);
   EXPECT_EQ(test::PackAll(codec, small, 65536, 100000),
-            test::RefEncode(small, codec.DictionarySize(), codec.MaxFrag).Bytes);
-  EXPECT_EQ(codec.Index.Slots(), THashIndex::StartSlots);
+            test::RefEncode(small, codec.DictionarySize(), codec.Store.MaxFrag).Bytes);
+  EXPECT_EQ(codec.Encoder.Index.Slots(), THashIndex::StartSlots);
   codec.Done();
 }
 
@@ -89,8 +88,8 @@ TEST(HashIndexTable, LargestDictionaryPacksASmallInputInASmallTable) {
   if (!codec.Init(MaxDictionarySize)) GTEST_SKIP() << "no address space for the largest dictionary";
   const std::string data = test::MakeText(150000, 9) + test::MakeRandom(20000, 9);
   const std::vector<std::uint8_t> stream = test::PackAll(codec, data, 100000, 100000);
-  EXPECT_EQ(codec.Index.Slots(), THashIndex::StartSlots);
-  EXPECT_EQ(stream, test::RefEncode(data, codec.DictionarySize(), codec.MaxFrag).Bytes);
+  EXPECT_EQ(codec.Encoder.Index.Slots(), THashIndex::StartSlots);
+  EXPECT_EQ(stream, test::RefEncode(data, codec.DictionarySize(), codec.Store.MaxFrag).Bytes);
   EXPECT_TRUE(test::UnpackAll(codec, stream, data.size(), 100000, 100000).Data == data);
   codec.Done();
 }
@@ -113,19 +112,19 @@ TEST(HashIndexTable, ShortPhrasesSpreadOverTheTable) {
     THashCodec codec;
     ASSERT_TRUE(codec.Init(100000));
     const std::vector<std::uint8_t> stream = test::PackAll(codec, c.data, 65536, 100000);
-    ASSERT_EQ(codec.ResetCount(), 0u);
-    ASSERT_EQ(codec.Index.Regions, 1u);
-    const std::uint32_t slots = codec.Index.Slots();
+    ASSERT_EQ(codec.Encoder.ResetCount(), 0u);
+    ASSERT_EQ(codec.Encoder.Index.Regions, 1u);
+    const std::uint32_t slots = codec.Encoder.Index.Slots();
     const std::uint32_t entries = TableEntries(codec);
     ASSERT_GT(entries, slots / 2);  // loaded as it gets before a reset
     // Runs of filled entries, the first one joined to the last across the
     // table's end.
     std::vector<std::uint32_t> runs;
     std::uint32_t first = 0;
-    while (codec.Index.Entry(first) != 0) ++first;
+    while (codec.Encoder.Index.Entry(first) != 0) ++first;
     std::uint32_t run = 0;
     for (std::uint32_t k = 1; k <= slots; ++k) {
-      if (codec.Index.Entry((first + k) % slots) != 0) {
+      if (codec.Encoder.Index.Entry((first + k) % slots) != 0) {
         ++run;
       } else if (run != 0) {
         runs.push_back(run);
@@ -151,9 +150,9 @@ TEST(HashIndexTable, FirstUseMayBeAnyCall) {
     SCOPED_TRACE(c.name);
     THashCodec codec;
     ASSERT_TRUE(codec.Init(4096));
-    codec.ResetDictionary();
-    TDicNodes& d = codec.Nodes;
-    THashIndex& index = codec.Index;
+    codec.StartPacking();
+    TDicNodes& d = codec.Store.Nodes;
+    THashIndex& index = codec.Encoder.Index;
     const std::uint32_t a = index.AddChild(d, 'a', RootNode);
     std::uint32_t current = a;
     const std::uint8_t b[] = {'b'};

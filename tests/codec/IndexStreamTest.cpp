@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "codec/CodecHelpers.h"
-#include "codec/LZCodec.h"
 #include "support/RefCoder.h"
 #include "support/TestData.h"
 
@@ -63,12 +62,12 @@ TYPED_TEST(IndexStream, RandomInputsMatchTheModel) {
     const std::uint32_t frag = rng() % 3 == 0 ? 0xFFFFFFFFu : 4 + rng() % 300;
     SCOPED_TRACE(testing::Message() << "round " << round << ": " << data.size() << " bytes, dictionary "
                                     << dic << ", fragments " << frag);
-    TLZCodecOf<TypeParam> codec;
+    test::TCodec<TypeParam> codec;
     ASSERT_TRUE(codec.Init(dic));
     codec.SetMaxFragment(frag);
     const std::uint32_t block = 1000 + rng() % 100000;
     const std::vector<std::uint8_t> stream = test::PackAll(codec, data, block, block);
-    const test::RefStream ref = test::RefEncode(data, codec.DictionarySize(), codec.MaxFrag);
+    const test::RefStream ref = test::RefEncode(data, codec.DictionarySize(), codec.Store.MaxFrag);
     ASSERT_EQ(stream, ref.Bytes);
     const auto back = test::UnpackAll(codec, stream, data.size(), block, block);
     ASSERT_TRUE(back.Data == data);
@@ -84,10 +83,10 @@ TYPED_TEST(IndexStream, CorpusFilesMatchTheModel) {
       const std::string name = std::string(folder) + "/" + entry.path().filename().string();
       SCOPED_TRACE(name);
       const std::string data = test::CorpusFile(name);
-      TLZCodecOf<TypeParam> codec;
+      test::TCodec<TypeParam> codec;
       ASSERT_TRUE(codec.Init(100000));
       const std::vector<std::uint8_t> stream = test::PackAll(codec, data, 100000, 100000);
-      EXPECT_EQ(stream, test::RefEncode(data, codec.DictionarySize(), codec.MaxFrag).Bytes);
+      EXPECT_EQ(stream, test::RefEncode(data, codec.DictionarySize(), codec.Store.MaxFrag).Bytes);
       codec.Done();
     }
   }

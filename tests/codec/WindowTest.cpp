@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "codec/CodecHelpers.h"
-#include "codec/LZCodec.h"
 #include "support/RefCoder.h"
 #include "support/TestData.h"
 
@@ -37,7 +36,7 @@ struct TUnpacked {
 
 // Each call offers the next output size of the cycle and the next input
 // length of its cycle.
-TUnpacked UnpackCycling(TLZCodec& codec, const std::vector<std::uint8_t>& stream, std::size_t owed,
+TUnpacked UnpackCycling(test::TTreeCodec& codec, const std::vector<std::uint8_t>& stream, std::size_t owed,
                         const std::vector<std::uint32_t>& outSizes, const std::vector<std::uint32_t>& inSizes) {
   codec.StartUnpacking();
   TUnpacked r;
@@ -79,7 +78,7 @@ TEST(DecodeWindow, LongStreamsUnpackExactlyWhateverTheCallSizes) {
       {"one input byte", {65536}, {1}},
   };
   for (const std::uint32_t dic : {100000u, 1u << 20}) {
-    TLZCodec codec;
+    test::TTreeCodec codec;
     ASSERT_TRUE(codec.Init(dic));
     const std::vector<std::uint8_t> stream = test::PackAll(codec, input, 65536, 100000);
     for (const TCycle& c : cycles) {
@@ -103,7 +102,7 @@ TEST(DecodeWindow, PiecesLeaveTheDictionaryUsable) {
   std::string input;
   for (int round = 0; round < 4; ++round) input += std::string(300000, 'a') + test::MakeText(50000, 20 + round);
   input += input.substr(0, 400000);
-  TLZCodec codec;
+  test::TTreeCodec codec;
   ASSERT_TRUE(codec.Init(1u << 20));
   codec.SetMaxFragment(0xFFFFFFFF);
   const std::vector<std::uint8_t> stream = test::PackAll(codec, input, 100000, 100000);
@@ -120,7 +119,7 @@ TEST(DecodeWindow, PiecesLeaveTheDictionaryUsable) {
 // reads ahead but must report the same consumption, call by call.
 TEST(DecodeWindow, ConsumptionIsThatOfACodeByCodeReader) {
   const std::string input = test::MakeText(200000, 30);
-  TLZCodec codec;
+  test::TTreeCodec codec;
   ASSERT_TRUE(codec.Init(100000));
   const std::vector<std::uint8_t> stream = test::PackAll(codec, input, 100000, 100000);
   // Output calls of 999 bytes stop in the middle of the input again and
@@ -138,7 +137,7 @@ TEST(DecodeWindow, ConsumptionIsThatOfACodeByCodeReader) {
   std::uint32_t consumed = 0, produced = 0;
   ASSERT_TRUE(codec.DecodeBlock(stream.data(), static_cast<std::uint32_t>(stream.size()), consumed, out.data(),
                                 5000, produced));
-  EXPECT_LT(codec.BitStream.AccBits, 8u);
+  EXPECT_LT(codec.Decoder.Bits.AccBits, 8u);
   EXPECT_LT(consumed, stream.size());
   codec.Done();
 }

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "lzfile/LZFile.h"
+#include "support/LZFileOwner.h"
 #include "support/ChildProcess.h"
 #include "support/ScratchDir.h"
 #include "support/TestData.h"
@@ -27,10 +28,7 @@ using test::Exists;
 using test::ReadFile;
 using test::WriteFile;
 
-struct Deleter {
-  void operator()(TLZFile* f) const { TLZFile::Destroy(f); }
-};
-using Owned = std::unique_ptr<TLZFile, Deleter>;
+using test::Owned;
 
 Owned Make(std::uint32_t buf, std::uint32_t dic, std::uint32_t frag, unsigned flags = 0) {
   Owned f(TLZFile::Create(buf, dic, frag));

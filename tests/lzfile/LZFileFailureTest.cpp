@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/LZFileOwner.h"
 #include "support/ScratchDir.h"
 #include "support/TestData.h"
 
@@ -21,10 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Deleter {
-  void operator()(TLZFile* f) const { TLZFile::Destroy(f); }
-};
-using Owned = std::unique_ptr<TLZFile, Deleter>;
+using test::Owned;
 
 constexpr std::uint32_t kBuf = 4099, kDic = 5000, kFrag = 300;
 const char* const kOld = "existing contents that must survive";

@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include "support/LZFileOwner.h"
 #include "support/ScratchDir.h"
 #include "support/TestData.h"
 
@@ -18,10 +19,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Deleter {
-  void operator()(TLZFile* f) const { TLZFile::Destroy(f); }
-};
-using Owned = std::unique_ptr<TLZFile, Deleter>;
+using test::Owned;
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes Slice(const std::string& s, std::size_t from, std::size_t n) {
@@ -69,7 +67,7 @@ TEST_F(LZFileFormat, InformationPartOfTestTxt) {
             (Bytes{0x15, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00, 0x60, 0x21, 0x28, 0xD2, 0x04,
                    0x00, 0x00, 0x08, 0x74, 0x65, 0x73, 0x74, 0x2E, 0x74, 0x78, 0x74}));
   // 80 + n + D, with D the code bytes the codec reports.
-  const std::uint64_t d = f->Codec.PackedBytes();
+  const std::uint64_t d = f->CodeBytes();
   EXPECT_GT(d, 0u);
   EXPECT_EQ(packed.size(), 80u + 8u + d);
   EXPECT_EQ(Slice(packed, packed.size() - 4, 4), (Bytes{0x23, 0x01, 0xCD, 0xAB}));

@@ -10,6 +10,7 @@
 #include <new>
 
 
+#include "support/LZFileOwner.h"
 #include "support/ChildProcess.h"
 #include "support/ScratchDir.h"
 #include "support/TestData.h"
@@ -17,10 +18,7 @@
 namespace vorka {
 namespace {
 
-struct Deleter {
-  void operator()(TLZFile* f) const { TLZFile::Destroy(f); }
-};
-using Owned = std::unique_ptr<TLZFile, Deleter>;
+using test::Owned;
 
 // Zero-filled like the program's static instance, never constructed with values.
 TLZFile StaticInstance;

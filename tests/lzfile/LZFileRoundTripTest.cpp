@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include "support/LZFileOwner.h"
 #include "support/ScratchDir.h"
 #include "support/TestData.h"
 
@@ -20,10 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Deleter {
-  void operator()(TLZFile* f) const { TLZFile::Destroy(f); }
-};
-using Owned = std::unique_ptr<TLZFile, Deleter>;
+using test::Owned;
 
 struct Sample {
   const char* Name;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "support/LZFileOwner.h"
 #include "support/TestData.h"
 #include "support/ScratchDir.h"
 
@@ -22,10 +23,7 @@ namespace fs = std::filesystem;
 using test::ReadFile;
 using test::WriteFile;
 
-struct Deleter {
-  void operator()(TLZFile* f) const { TLZFile::Destroy(f); }
-};
-using Owned = std::unique_ptr<TLZFile, Deleter>;
+using test::Owned;
 
 constexpr std::size_t kSizeAt = 71;  // Size in the information part
 

@@ -14,6 +14,7 @@
 
 #include "lzfile/LZFormat.h"
 #include "support/ChildProcess.h"
+#include "support/LZFileOwner.h"
 #include "support/TestData.h"
 #include "support/ScratchDir.h"
 
@@ -52,10 +53,6 @@ Bytes Pairs(std::size_t n) {
   return b;
 }
 
-struct Owned {
-  TLZFile* File;
-  ~Owned() { TLZFile::Destroy(File); }
-};
 
 // What the file object says about the same packed bytes, created with the
 // settings the header names (the object pulls them into its limits itself).
@@ -68,14 +65,14 @@ std::uint8_t FileCode(const Bytes& packed, std::string* restored = nullptr) {
     // A dictionary no writer can have: any legal one refuses the header.
     if (dic == 0 || dic > fmt::MaxHeadDicSize) dic = 600;
   }
-  Owned f{TLZFile::Create(100000, dic, frag)};
-  EXPECT_NE(f.File, nullptr);
-  if (f.File == nullptr) return 255;
+  test::Owned f{TLZFile::Create(100000, dic, frag)};
+  EXPECT_NE(f, nullptr);
+  if (f == nullptr) return 255;
   test::ScratchDir dir;
   test::WriteFile(dir / "in", std::string(packed.begin(), packed.end()));
-  f.File->UnpackFile(dir / "in", dir / "out");
+  f->UnpackFile(dir / "in", dir / "out");
   if (restored != nullptr && std::filesystem::exists(dir / "out")) *restored = test::ReadFile(dir / "out");
-  return f.File->ErrorCode();
+  return f->ErrorCode();
 }
 
 TEST(MemoryApi, RoundTripsEveryCorpusFileRandomAndEmpty) {

@@ -1,6 +1,6 @@
-// Every public object used as a plain local variable, the way a user writes
-// it: a TLZFile and a TLZCodec on the stack through Init, a round trip and
-// Done, and the memory functions. Run under valgrind memcheck by CTest, so
+// Every library object used as a plain local variable, the way a user writes
+// it: a TLZFile, and a dictionary store with its encoder and decoder, on the
+// stack through Init, a round trip and Done, and the memory functions. Run under valgrind memcheck by CTest, so
 // that a member left uninitialised shows as a conditional jump on it.
 //
 //   vorka_local_objects FOLDER   (a writable scratch folder)
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Vorka.h"
+#include "support/Codec.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ __attribute__((noinline)) int FileRoundTrip(const std::string& source, const std
 }
 
 int CodecRoundTrip(const std::string& plain) {
-  vorka::TLZCodec codec;
+  vorka::test::TTreeCodec codec;
   if (!codec.Init(1000)) return 3;
   codec.SetMaxFragment(50);
   codec.StartPacking();

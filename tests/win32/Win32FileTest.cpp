@@ -13,6 +13,7 @@
 
 #include "lzfile/LZFile.h"
 #include "platform/File.h"
+#include "support/LZFileOwner.h"
 #include "support/ScratchDir.h"
 
 namespace vorka {
@@ -22,10 +23,7 @@ using test::ReadFile;
 using test::ScratchDir;
 using test::WriteFile;
 
-struct FileDeleter {
-  void operator()(TLZFile* f) const { TLZFile::Destroy(f); }
-};
-using LZPtr = std::unique_ptr<TLZFile, FileDeleter>;
+using LZPtr = test::Owned;
 
 LZPtr MakeLZ() { return LZPtr(TLZFile::Create(100000, 100000, 268435326)); }
 

@@ -1,6 +1,7 @@
 #include "Profile.h"
 
-#include "codec/LZCodec.h"
+#include "codec/DicStore.h"
+#include "codec/Encoder.h"
 #include "codec/LZTypes.h"
 
 #include <algorithm>
@@ -10,9 +11,10 @@ namespace vorka::profile {
 
 namespace {
 
-// One codec for the life of the program, like the bench's compressed-file
-// object: its dictionary is obtained once.
-TLZCodec Codec;
+// One dictionary for the life of the program, like the bench's
+// compressed-file object's: obtained once.
+TDicStore Store;
+TTreeEncoder Codec;
 
 // Output block of one EncodeBlock call; a call that fills it is repeated.
 constexpr std::uint32_t kBlockSize = 1u << 20;
@@ -84,16 +86,16 @@ std::uint64_t EntriesBetween(std::uint32_t before, std::uint32_t after, std::uin
 
 bool ProfileData(const std::vector<std::uint8_t>& data, std::uint32_t dicSize, std::uint32_t maxFrag,
                  TProfile& profile, std::string& error) {
-  // Init releases any dictionary of an earlier call and obtains the new one.
-  if (!Codec.Init(dicSize)) {
+  // Allocate releases any dictionary of an earlier call and obtains the new one.
+  if (!Store.Allocate(dicSize)) {
     error = "not enough memory for a dictionary of " + std::to_string(dicSize) + " entries";
     return false;
   }
-  Codec.SetMaxFragment(maxFrag != 0 ? maxFrag : dicSize);
-  Codec.StartPacking();
+  Store.SetMaxFragment(maxFrag != 0 ? maxFrag : dicSize);
+  Codec.Start(Store);
   profile = TProfile{};
-  profile.DictionarySize = Codec.DictionarySize();
-  profile.MaxFragment = Codec.MaxFragment();
+  profile.DictionarySize = Store.DictionarySize();
+  profile.MaxFragment = Store.MaxFragment();
 
   std::vector<std::uint8_t> stream;
   std::vector<std::uint64_t> rowEnds;  // stream bit where each row's items end

@@ -10,6 +10,8 @@
 #include <utility>
 
 #include "../Vorka.h"
+#include "../codec/LZCodec.h"
+#include "LZErrors.h"
 #include "LZFormat.h"
 
 namespace vorka {
@@ -166,7 +168,7 @@ int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint
   return lzeNone;
 }
 
-int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::uint8_t>& plain) {
+int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::uint8_t>& plain, std::size_t maxPlain) {
   plain.clear();
   if (packed == nullptr && packedSize != 0) return lzeOpenPackedRead;
   const auto* p = static_cast<const std::uint8_t*>(packed);
@@ -187,6 +189,8 @@ int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::ui
   pos += fmt::InfoLenSize + infoLen;
 
   std::int64_t left = fields.Size;  // a negative Size means nothing to decode
+  // The output never grows past Size, so refusing a larger Size here bounds it.
+  if (left > 0 && static_cast<std::uint64_t>(left) > maxPlain) return lzeDataBufferSmall;
   if (left > 0) {
     const std::uint64_t codeBytes = packedSize - pos;
     // A stream of k bytes has at most 4k items of 2 bits or more, each making

@@ -2,6 +2,7 @@
 // bytes equal what `vorka c` writes for that file once its name, attributes
 // and time are taken out of the header.
 #include "Vorka.h"
+#include "lzfile/LZFile.h"
 
 #include <gtest/gtest.h>
 

@@ -29,7 +29,7 @@ echo "headers: $headers"
 echo "-- the shared library build"
 cmake -S "$top" -B "$work/build-shared" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
   -DVORKA_BUILD_TESTS=OFF -DVORKA_BUILD_BENCH=OFF >/dev/null
-cmake --build "$work/build-shared" -j2 --target vorka vorka-profile >/dev/null
+cmake --build "$work/build-shared" -j2 >/dev/null
 cmake --install "$work/build-shared" --prefix "$work/shared" >/dev/null
 version=$(sed -n 's/^project(vorka VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
 for lib in vorka_lz vorka_platform; do

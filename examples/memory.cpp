@@ -6,7 +6,7 @@
 //   memory [FILE [DICTIONARY [MAXFRAGMENT]]]
 //
 // Exit status 0 when the round trip is exact, 1 when a step fails (the error
-// number and message are printed), 2 for a wrong command line.
+// number and its description are printed), 2 for a wrong command line.
 #include <vorka/vorka.h>
 
 #include <cstdio>
@@ -41,17 +41,18 @@ int main(int argc, char** argv) {
   int code = vorka::PackMemory(plain.data(), static_cast<std::uint32_t>(plain.size()), packed, dictionary,
                                maxFragment);
   if (code != 0) {
-    std::fprintf(stderr, "pack: error %d: %s\n", code, vorka::ErrorText(static_cast<std::uint8_t>(code)).c_str());
+    std::fprintf(stderr, "pack: error %d: %s\n", code, vorka::ErrorDescription(code));
     return 1;
   }
   std::printf("%zu bytes packed into %zu (at most %zu)\n", plain.size(), packed.size(),
               vorka::PackedSizeBound(static_cast<std::uint32_t>(plain.size())));
 
-  // The dictionary size and fragment limit travel in the packed header.
+  // The dictionary size and fragment limit travel in the packed header. The
+  // last argument bounds what a hostile header can make the call hold.
   std::vector<std::uint8_t> restored;
-  code = vorka::UnpackMemory(packed.data(), packed.size(), restored);
+  code = vorka::UnpackMemory(packed.data(), packed.size(), restored, plain.size());
   if (code != 0) {
-    std::fprintf(stderr, "unpack: error %d: %s\n", code, vorka::ErrorText(static_cast<std::uint8_t>(code)).c_str());
+    std::fprintf(stderr, "unpack: error %d: %s\n", code, vorka::ErrorDescription(code));
     return 1;
   }
   const bool same = restored == plain;

@@ -14,6 +14,7 @@
 
 #include "FuzzCommon.h"
 #include "Vorka.h"
+#include "lzfile/LZFile.h"
 #include "lzfile/LZFormat.h"
 
 namespace {

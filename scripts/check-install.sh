@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Checks what a user installs: the program and manual page, the library used
-# by a consumer outside the tree in three ways (a plain -I/-L, pkg-config, the
-# CMake package), and the Debian packages, which lintian must accept without
-# errors.
+# Checks what a user installs: the program, vorka-profile and the manual page,
+# the library built static and shared and used by consumers outside the tree
+# that set no C++ standard (through pkg-config and the CMake package, and the
+# static library inside a shared object), and the Debian packages, which
+# lintian must accept without errors.
 #   scripts/check-install.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
@@ -12,24 +13,36 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "check-install: $*" >&2; exit 1; }
 
 echo "-- install into a temporary prefix"
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
-prefix="$work/prefix"
-for f in bin/vorka share/man/man1/vorka.1.gz include/vorka/vorka.h include/vorka/lzfile/LZFile.h \
-         include/vorka/codec/Encoder.h lib/libvorka_lz.a lib/libvorka_platform.a \
+cmake --install "$build" --prefix "$work/static" >/dev/null
+prefix="$work/static"
+for f in bin/vorka bin/vorka-profile share/man/man1/vorka.1.gz include/vorka/vorka.h include/vorka/VorkaVersion.h \
+         lib/libvorka_lz.a lib/libvorka_platform.a \
          lib/cmake/vorka/vorkaConfig.cmake lib/cmake/vorka/vorkaConfigVersion.cmake lib/pkgconfig/vorka.pc; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
 done
-if grep -rlE '#include "(support|tests)/' "$prefix/include"; then fail "installed headers include test files"; fi
-# Only what vorka.h reaches: every installed header is included by another
-# one (or is vorka.h), and the program's own headers stay out.
-for h in $(cd "$prefix/include/vorka" && find . -name '*.h' ! -name vorka.h | sed 's|^\./||'); do
-  base=$(basename "$h")
-  grep -rqE "#include \"([^\"]*/)?$base\"" "$prefix/include/vorka" || fail "installed but not used by vorka.h: $h"
+# Only the public header and its version header: the internals change with
+# every release and are no part of the interface.
+headers=$(cd "$prefix/include" && find . -type f | sort | tr '\n' ' ')
+[ "$headers" = "./vorka/VorkaVersion.h ./vorka/vorka.h " ] || fail "installed headers beyond the public ones: $headers"
+echo "headers: $headers"
+
+echo "-- the shared library build"
+cmake -S "$top" -B "$work/build-shared" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
+  -DVORKA_BUILD_TESTS=OFF -DVORKA_BUILD_BENCH=OFF >/dev/null
+cmake --build "$work/build-shared" -j2 >/dev/null
+cmake --install "$work/build-shared" --prefix "$work/shared" >/dev/null
+version=$(sed -n 's/^project(vorka VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
+for lib in vorka_lz vorka_platform; do
+  so="$work/shared/lib/lib$lib.so.$version"
+  [ -f "$so" ] || fail "not installed: lib/lib$lib.so.$version"
+  soname=$(objdump -p "$so" | awk '$1 == "SONAME" { print $2 }')
+  [ "$soname" = "lib$lib.so.${version%%.*}" ] || fail "lib$lib.so has SONAME '$soname'"
+  [ -L "$work/shared/lib/lib$lib.so" ] || fail "no development link lib$lib.so"
 done
-for h in driver/Settings.h platform/Path.h lzfile/LZFormat.h; do
-  [ ! -e "$prefix/include/vorka/$h" ] || fail "a header users do not need is installed: $h"
-done
-echo "headers: $(cd "$prefix/include" && find . -name '*.h' | sort | tr '\n' ' ')"
+"$work/shared/bin/vorka" c "/0:$build/test.txt" "/1:$work/shared.pk" /go >/dev/null
+"$build/vorka" c "/0:$build/test.txt" "/1:$work/static.pk" /go >/dev/null
+cmp -s "$work/shared.pk" "$work/static.pk" || fail "the program on the shared library packs differently"
+echo "shared: lib$lib.so.$version, SONAME $soname; the installed program runs on it"
 
 cxx="${CXX:-c++}"
 cp "$build/test.txt" "$work/plain.txt"
@@ -37,8 +50,9 @@ cp "$build/test.txt" "$work/plain.txt"
 # installed program does, and a memory round trip.
 run_consumer() {
   local how="$1" dir="$2"
-  "$dir/roundtrip" "$work/plain.txt" "$work/lib.pk" "$work/lib.out" 4096 1000 1000 >/dev/null
-  "$prefix/bin/vorka" c "/0:$work/plain.txt" "/1:$work/cli.pk" /l:4096 /z:1000 /b:1000 /go >/dev/null
+  "$dir/roundtrip" "$work/plain.txt" "$work/lib.pk" "$work/lib.out" 4096 1000 >/dev/null ||
+    fail "$how: file round trip"
+  "$prefix/bin/vorka" c "/0:$work/plain.txt" "/1:$work/cli.pk" /l:4096 /z:1000 /go >/dev/null
   cmp "$work/lib.pk" "$work/cli.pk" || fail "$how: the library and the installed program pack differently"
   local said
   said=$("$dir/memory" "$work/plain.txt" 4096 1000) || fail "$how: memory round trip"
@@ -47,33 +61,41 @@ run_consumer() {
   echo "$how: both examples built and ran; library and program write identical packed files"
 }
 
-echo "-- a consumer with a plain -I and -L"
-mkdir "$work/plain-build"
-for ex in roundtrip memory; do
-  "$cxx" -std=c++20 -I"$prefix/include" "$top/examples/$ex.cpp" -L"$prefix/lib" -lvorka_lz -lvorka_platform \
-    -o "$work/plain-build/$ex" || fail "plain -I/-L: $ex does not build"
-done
-run_consumer "plain -I/-L" "$work/plain-build"
-
-echo "-- a consumer with pkg-config"
 command -v pkg-config >/dev/null || bash "$top/scripts/deps.sh" pkgconf
 command -v pkg-config >/dev/null || fail "pkg-config is not installed"
-export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
-pkg-config --validate vorka || fail "vorka.pc does not validate"
-echo "pkg-config: $(pkg-config --cflags --libs vorka)"
-mkdir "$work/pc-build"
-for ex in roundtrip memory; do
-  # shellcheck disable=SC2046
-  "$cxx" -std=c++20 $(pkg-config --cflags vorka) "$top/examples/$ex.cpp" $(pkg-config --libs vorka) \
-    -o "$work/pc-build/$ex" || fail "pkg-config: $ex does not build"
+# A consumer sets no C++ standard: the CMake target and vorka.pc carry it.
+for kind in static shared; do
+  prefix="$work/$kind"
+  echo "-- consumers of the $kind library, setting no C++ standard"
+  export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+  pkg-config --validate vorka || fail "vorka.pc does not validate"
+  echo "pkg-config: $(pkg-config --cflags --libs vorka)"
+  mkdir "$work/pc-$kind"
+  for ex in roundtrip memory; do
+    # shellcheck disable=SC2046
+    "$cxx" $(pkg-config --cflags vorka) "$top/examples/$ex.cpp" $(pkg-config --libs vorka) \
+      -Wl,-rpath,"$prefix/lib" -o "$work/pc-$kind/$ex" || fail "pkg-config, $kind: $ex does not build"
+  done
+  run_consumer "pkg-config, $kind" "$work/pc-$kind"
+  cmake -S "$top/examples" -B "$work/cmake-$kind" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+  cmake --build "$work/cmake-$kind" >/dev/null || fail "CMake package, $kind: the examples do not build"
+  run_consumer "CMake package, $kind" "$work/cmake-$kind"
 done
-run_consumer "pkg-config" "$work/pc-build"
+prefix="$work/static"
+export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 
-echo "-- a project outside the tree builds against the installed CMake package"
-cp -r "$top/examples" "$work/consumer"
-cmake -S "$work/consumer" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-cmake --build "$work/consumer-build" >/dev/null
-run_consumer "CMake package" "$work/consumer-build"
+echo "-- the static library inside a consumer's shared object"
+printf '#include <vorka/vorka.h>\nconst char* UserVersion() { return vorka::VersionString(); }\n' >"$work/user.cpp"
+# shellcheck disable=SC2046
+"$cxx" -shared -fPIC $(pkg-config --cflags vorka) "$work/user.cpp" $(pkg-config --libs vorka) \
+  -o "$work/libuser.so" || fail "the static library cannot go into a shared object"
+echo "a shared object links the static library"
+
+echo "-- an older standard is told what it needs"
+said=$("$cxx" -std=c++17 -fsyntax-only -I"$prefix/include" "$work/user.cpp" 2>&1) &&
+  fail "vorka.h compiled as C++17"
+grep -q 'needs C++20' <<<"$said" || fail "C++17 gets no clear message: $said"
+echo "C++17: $(grep -m1 -o 'error: .*needs C++20[^"]*' <<<"$said")"
 
 echo "-- manual page"
 # As man shows it: UTF-8 input (the error messages are Russian), a terminal
@@ -93,6 +115,7 @@ runtime=$(ls "$build"/vorka_*.deb); dev=$(ls "$build"/vorka-dev_*.deb)
 runtime_files=$(dpkg-deb -c "$runtime"); dev_files=$(dpkg-deb -c "$dev")
 grep -q '\./usr/bin/vorka$' <<<"$runtime_files" || fail "the package lacks the program"
 grep -q 'man1/vorka\.1' <<<"$runtime_files" || fail "the package lacks the manual page"
+grep -q '\./usr/bin/vorka-profile$' <<<"$runtime_files" || fail "the package lacks vorka-profile"
 grep -q 'include/vorka/vorka\.h' <<<"$dev_files" || fail "the -dev package lacks the headers"
 grep -q 'cmake/vorka/vorkaConfig\.cmake' <<<"$dev_files" || fail "the -dev package lacks the CMake package"
 grep -q 'man1/vorka\.1\.gz' <<<"$runtime_files" || fail "the manual page is not compressed"

@@ -103,8 +103,7 @@ expect "error line of a missing source" whole "$data/missing-source.txt" "$scrat
 if ! LC_ALL=C grep -q $'\r' "$scratch/out"; then echo "ok   no carriage return in the output"; else
   echo "FAIL the output holds a carriage return"; failed=1; fi
 
-corpus=$top/../shared/corpus/canterbury/alice29.txt
-[ -f "$corpus" ] || corpus=$top/build-win/test.txt
+corpus=$top/tests/data/corpus/canterbury/alice29.txt
 cat "$corpus" >"$work/corpus.txt"
 (cd "$work" && runwine "$exe" cd '/0:.\corpus.txt' '/1:.\corpus._tx' '/2:.\corpus.!tx' /go </dev/null >"$scratch/out")
 expect "cd on $(basename "$corpus") ends in Правильно" tail "$data/cd-tail.txt" "$scratch/out"
@@ -128,7 +127,7 @@ trip="$scratch/trip"
 mkdir -p "$trip"
 inputs=()
 for f in canterbury/alice29.txt canterbury/cp.html calgary/obj1 calgary/geo; do
-  [ -f "$top/../shared/corpus/$f" ] && inputs+=("$top/../shared/corpus/$f")
+  inputs+=("$top/tests/data/corpus/$f")
 done
 inputs+=("$top/build-win/test.txt")
 # Attr and Time are bytes 63 to 70; cmp -l counts from 1.

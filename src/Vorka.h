@@ -1,61 +1,64 @@
-// Vorkasteln compressor library: the public interface.
+// Vorkasteln compressor library: the public interface, and the only header
+// that is installed (as <vorka/vorka.h>).
 //
-// Two objects are meant for use from other programs. Both are plain objects
-// embedded by value; a new one, whether a local variable, a member, in static
-// storage or zero-filled, is valid and has no storage yet. Each obtains its
-// large storage once, at Init, and gives it back at Done. Nothing here prints,
-// throws on bad input or allocates per file or block.
+// An LZ78-family compressor with a bounded dictionary that is emptied and
+// restarted when full. Packed data has one layout, whether it is a file or a
+// buffer in memory: a fixed header (signature, version, dictionary size,
+// longest phrase), an information part (plain size, attributes, time, name),
+// the code stream and a 4-byte end marker. A packed file unpacks only with the
+// dictionary size and fragment limit its header records; the functions below
+// take them from the header.
 //
-// vorka::TLZFile (lzfile/LZFile.h): packs one plain file into one packed file
-// and back.
-//   Init(bufSize, dicSize, maxFrag)  needs: buffer bytes (1000..2000000; smaller
-//       non-zero values become 1000), dictionary entries (clamped to
-//       500..268435326), longest phrase (at least 4, at most the dictionary
-//       size). Yields true when both buffers and the dictionary were obtained;
-//       false with ErrorCode() 1 (buffers) or 22 (dictionary) otherwise.
-//   SetFlag(lfOverwritePacked) / SetFlag(lfOverwriteSource)  allow PackFile /
-//       UnpackFile to replace an existing output; without them an existing
-//       output fails with 5 / 4 and is left untouched.
-//   PackFile(source, packed), UnpackFile(packed, target)  each a complete run:
-//       both files are opened, processed and closed. A packed file unpacks only
-//       with the same dictionary size and MaxFragment() it was packed with
-//       (otherwise 21 or 20). The restored file gets the recorded modification
-//       time and read-only state.
-//   ErrorCode() after each call: 0 on success, else the first failure of the
-//       call (1..25); ErrorMessage() / ErrorText(code) give the fixed Russian
-//       text in UTF-8. Much damage to a packed file is detected (header: 13 to
-//       15, 18, 20, 21; code stream: 11, 24, 25), but not all: there is no check
-//       sum, and a damaged code stream can unpack to wrong bytes without an
-//       error. No damage makes the object read outside its buffers or hang.
-//   Statistics of the last packing: Ratio() (code bytes / plain bytes, 0 for an
-//       empty source), ResetCount(), LongestFragment(); DictionarySize() and
-//       MaxFragment() are the settings in effect (0 after a failed Init).
+// Every function returns an error code, 0 on success (the codes are listed
+// with each function; ErrorDescription gives an English line for each,
+// ErrorText the program's Russian message). Nothing here prints, throws or
+// ends the process; running out of memory is an error code like any other.
+// There is no check sum: much damage to packed data is detected (header: 14,
+// 15, 18, 20, 21; code stream: 11, 24, 25), but not all, and a damaged code
+// stream can unpack to wrong bytes without an error. No damage makes the
+// library read outside its input or hang.
 //
-// vorka::TLZCodec (codec/LZCodec.h): the code stream alone, block by block.
-//   Init(dicSize), SetMaxFragment(n)  as above; Init yields false without memory.
-//   StartPacking(), then EncodeBlock(in, inLen, consumed, out, outCap, written)
-//       for each piece of input (output blocks of at least 4 bytes; a call stops
-//       when its block is full and keeps the rest for the next call), then
-//       EncodeBlock with inLen 0 until it writes less than a full block: that
-//       ends the stream and pads its last byte.
-//   StartUnpacking(), then DecodeBlock(in, inLen, consumed, out, outCap, produced)
-//       with outCap no more than the plain bytes still owed (the stream has no
-//       end code). StreamDamaged() turns true when the stream cannot have been
-//       written by the packer; DecodeBlock then yields false and does nothing.
-//
-// One call for a buffer in memory (below): the whole packed-file layout, with
-// no names and no file object to keep.
+// Threads: every call works on its own storage and there is no hidden shared
+// state, so calls may run at the same time on separate threads. Two calls that
+// write the same output file each write their own temporary file; the file is
+// then one of the two whole results.
 #pragma once
+
+// MSVC reports its language level in _MSVC_LANG, not __cplusplus.
+#if defined(_MSVC_LANG)
+#if _MSVC_LANG < 202002L
+#error "vorka/vorka.h needs C++20 or later (/std:c++20)"
+#endif
+#elif !defined(__cplusplus) || __cplusplus < 202002L
+#error "vorka/vorka.h needs C++20 or later (-std=c++20)"
+#endif
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
-#include "codec/Decoder.h"
-#include "codec/Encoder.h"
-#include "lzfile/LZFile.h"
+#include "VorkaVersion.h"
 
 namespace vorka {
+
+// The index that packing searches the dictionary with: the child trees (a
+// binary tree of each entry's children) or one hash table. Both give the same
+// codes, so the same packed bytes; the hash index packs several times faster
+// on data with little structure. Unpacking never searches the dictionary, so
+// the unpacking functions take no index.
+enum class TChildIndex : std::uint8_t { Tree, Hash };
+
+// The library's version, "MAJOR.MINOR.PATCH", as VORKA_VERSION_STRING was
+// when the library was built (the header may be newer than the library).
+const char* VersionString() noexcept;
+
+// A short plain-English description of an error code 0 to 25, distinct for
+// each code; "unknown error" for any other value. Never null.
+const char* ErrorDescription(int code) noexcept;
+
+// The program's own message for an error code, in Russian (UTF-8).
+std::string ErrorText(int code);
 
 // The largest packed size (header, code stream and end marker) that PackMemory
 // can give for plainSize bytes, with any dictionary size and fragment limit.
@@ -95,7 +98,8 @@ std::size_t PackedSizeBound(std::uint32_t plainSize);
 // its storage. Storage is obtained once per call: the dictionary and
 // PackedSizeBound(plainSize) bytes of packed; packed then shrinks to its size.
 int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint8_t>& packed,
-               std::uint32_t dicSize = 100000, std::uint32_t maxFrag = 0);
+               std::uint32_t dicSize = 100000, std::uint32_t maxFrag = 0,
+               TChildIndex index = TChildIndex::Tree);
 
 // Unpacks one packed file held in memory into plain (replacing its contents).
 // The dictionary size and fragment limit come from the header and must lie
@@ -112,6 +116,30 @@ int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint
 // The output grows with the decoded bytes, not with the header's Size alone:
 // a header that claims more than its code stream could ever give does not
 // make this obtain that much memory.
-int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::uint8_t>& plain);
+int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::uint8_t>& plain,
+                 std::size_t maxPlain = SIZE_MAX);
+
+// Packs the file source into the file packed, as `vorka c` does: the same
+// bytes, the source's name, attributes and time recorded in the header.
+// dicSize and maxFrag as for PackMemory. An existing packed file is replaced
+// only when the whole new one has been written (under a temporary name in
+// its folder, then renamed over it); on failure the old one stays as it was.
+// Returns 0 or an error code: 3 the source cannot be opened or is no regular
+// file or too large, 7 (or 5) packed cannot be created, 10 a write failed, 17
+// the source could not be read in full or changed while it was read, 22 or 1
+// no memory; null names give 3.
+int PackFile(const char* source, const char* packed, std::uint32_t dicSize = 100000, std::uint32_t maxFrag = 0,
+             TChildIndex index = TChildIndex::Tree);
+
+// Unpacks the packed file into the file target, as `vorka d` does, with the
+// dictionary size and fragment limit its header records. The target is
+// written under a temporary name and put in place when complete; it gets the
+// recorded modification time and read-only state. Nothing is created or
+// changed before the packed file has been opened and both header parts
+// accepted. Returns 0 or an error code: 8 packed cannot be opened, 14, 15, 18,
+// 20, 21 a bad header, 6 target cannot be created, 19 a write failed, 11, 24,
+// 25 a damaged code stream or end marker (what could be restored is put in
+// place), 22 or 1 no memory; null names give 8.
+int UnpackFile(const char* packed, const char* target);
 
 }  // namespace vorka

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "../Vorka.h"  // TChildIndex
+
 namespace vorka {
 
 // Dictionary sizes count the three reserved nodes. The upper bound keeps every
@@ -28,10 +30,6 @@ inline constexpr std::uint32_t codeLiteral = 2;
 // Fixed widths of the items that follow a control code.
 inline constexpr std::uint8_t LiteralWidth = 8;
 inline constexpr std::uint8_t StepCountWidth = 5;
-
-// The child index a packer searches the dictionary with: the child trees or
-// the hash index. Both give the same codes.
-enum class TChildIndex : std::uint8_t { Tree, Hash };
 
 // What the next item is, when it is not a phrase code.
 inline constexpr std::uint8_t csLiteral = 0x01;

@@ -91,8 +91,9 @@ int RunBench(const std::vector<std::string>& args, const std::string& exePath) {
   if (!Settings.Has(optNoWait)) {
     Console().Text("  Нажмите Enter...");
     Console().Flush();
+    // A script's input is not ours to take: only a person at a terminal is waited for.
     std::string line;
-    platform::ReadStdinLine(line);
+    if (platform::StdinIsTerminal()) platform::ReadStdinLine(line);
   }
   Console().Flush();
   return 0;

@@ -20,7 +20,7 @@ enum : std::uint8_t {
   lzeNoHeader = 9,
   lzeWritePacked = 10,
   lzeReadPacked = 11,
-  lzeDataBufferSmall = 12,  // reserved; nothing raises it
+  lzeDataBufferSmall = 12,  // UnpackMemory: Size above the caller's limit
   lzeHeaderBufferSmall = 13,
   lzeReadHeader = 14,
   lzeBadHeader = 15,
@@ -37,6 +37,9 @@ enum : std::uint8_t {
 };
 
 // The message of any code, as a new string.
-std::string ErrorText(std::uint8_t code);
+std::string ErrorText(int code);
+
+// A short English description of any code (never null).
+const char* ErrorDescription(int code) noexcept;
 
 }  // namespace vorka

@@ -10,6 +10,9 @@
 #include <utility>
 
 #include "../Vorka.h"
+#include "../codec/Decoder.h"
+#include "../codec/Encoder.h"
+#include "LZErrors.h"
 #include "LZFormat.h"
 
 namespace vorka {
@@ -89,8 +92,11 @@ std::size_t PackedSizeBound(std::uint32_t plainSize) {
   return static_cast<std::size_t>(kFrame + (worst + 7) / 8);
 }
 
-int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint8_t>& packed,
-               std::uint32_t dicSize, std::uint32_t maxFrag) {
+namespace {
+
+template <class TIndex>
+int PackWith(const void* plain, std::uint32_t plainSize, std::vector<std::uint8_t>& packed, std::uint32_t dicSize,
+             std::uint32_t maxFrag) {
   packed.clear();
   if ((plain == nullptr && plainSize != 0) ||
       plainSize > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
@@ -104,7 +110,7 @@ int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint
   if (!store.Allocate(dicSize)) return lzeNoDictionaryMemory;
   const TStoreGuard guard{store};
   store.SetMaxFragment(maxFrag);
-  TTreeEncoder encoder;
+  TEncoderOf<TIndex> encoder;
   // One byte more than the bound: a final call that leaves room in its block
   // has ended the stream.
   const std::size_t capacity = PackedSizeBound(plainSize) + 1;
@@ -167,7 +173,15 @@ int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint
   return lzeNone;
 }
 
-int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::uint8_t>& plain) {
+}  // namespace
+
+int PackMemory(const void* plain, std::uint32_t plainSize, std::vector<std::uint8_t>& packed,
+               std::uint32_t dicSize, std::uint32_t maxFrag, TChildIndex index) {
+  if (index == TChildIndex::Hash) return PackWith<THashIndex>(plain, plainSize, packed, dicSize, maxFrag);
+  return PackWith<TChildTrees>(plain, plainSize, packed, dicSize, maxFrag);
+}
+
+int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::uint8_t>& plain, std::size_t maxPlain) {
   plain.clear();
   if (packed == nullptr && packedSize != 0) return lzeOpenPackedRead;
   const auto* p = static_cast<const std::uint8_t*>(packed);
@@ -188,6 +202,8 @@ int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::ui
   pos += fmt::InfoLenSize + infoLen;
 
   std::int64_t left = fields.Size;  // a negative Size means nothing to decode
+  // The output never grows past Size, so refusing a larger Size here bounds it.
+  if (left > 0 && static_cast<std::uint64_t>(left) > maxPlain) return lzeDataBufferSmall;
   if (left > 0) {
     const std::uint64_t codeBytes = packedSize - pos;
     // A stream of k bytes has at most 4k items of 2 bits or more, each making

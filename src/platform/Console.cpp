@@ -37,4 +37,6 @@ bool ReadStdinLine(std::string& line) {
   }
 }
 
+bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
 }  // namespace vorka::platform

@@ -17,4 +17,9 @@ bool WriteStdout(const char* data, std::size_t size);
 // of input. Returns false when nothing at all could be read.
 bool ReadStdinLine(std::string& line);
 
+// Whether standard input is a terminal (a console in the Windows build): the
+// only input the program may take a line of for itself. A pipe or a file
+// belongs to whoever started the program.
+bool StdinIsTerminal();
+
 }  // namespace vorka::platform

@@ -76,8 +76,8 @@ TYPED_TEST(IndexStream, RandomInputsMatchTheModel) {
 }
 
 TYPED_TEST(IndexStream, CorpusFilesMatchTheModel) {
-  const std::filesystem::path root = std::filesystem::path(VORKA_SHARED_DIR) / "corpus";
-  if (!std::filesystem::is_directory(root)) GTEST_SKIP() << "corpus not found at " << root;
+  const std::filesystem::path root = std::filesystem::path(VORKA_CORPUS_DIR);
+  ASSERT_TRUE(std::filesystem::is_directory(root)) << root;
   for (const char* folder : {"canterbury", "calgary"}) {
     for (const auto& entry : std::filesystem::directory_iterator(root / folder)) {
       const std::string name = std::string(folder) + "/" + entry.path().filename().string();

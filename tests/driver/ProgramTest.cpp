@@ -10,10 +10,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace vorka::test {
 namespace {
@@ -83,6 +88,56 @@ TEST_P(Program, NoArgumentsWaitsForEnter) {
   EXPECT_EQ(r.ExitStatus, 0);
   // An answered wait gives the same bytes.
   EXPECT_EQ(Run({}, "\n").Stdout, kBanner + kUsage + kClosing + kPrompt);
+}
+
+// The wait takes a line only from a terminal. A script's pipe or file is left
+// as it was: a `while read` loop around the program keeps every line.
+TEST_P(Program, WaitLeavesAScriptsInputUnread) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  ASSERT_EQ(::write(pipeFds[1], "first\nsecond\n", 13), 13);
+  const std::string lines = Dir / "lines";
+  WriteFile(lines, "a\nb\nc\nd\n");
+  const int file = ::open(lines.c_str(), O_RDONLY);
+  ASSERT_GE(file, 0);
+  // The pipe's writing end stays open: a program that read it would take
+  // "first" and leave less, and one that waited for more would never end.
+  for (const int input : {pipeFds[0], file}) {
+    SCOPED_TRACE(input == file ? "file" : "pipe left open");
+    const RunResult r = RunProgram(Exe, {}, GetParam(), "", Cwd, {.TimeLimit = 60, .Stdin = input});
+    EXPECT_EQ(r.Stdout, kBanner + kUsage + kClosing + kPrompt);
+    EXPECT_EQ(r.ExitStatus, 0);
+  }
+  EXPECT_EQ(::lseek(file, 0, SEEK_CUR), 0);
+  ::close(pipeFds[1]);
+  char rest[32];
+  EXPECT_EQ(std::string(rest, static_cast<std::size_t>(::read(pipeFds[0], rest, sizeof rest))), "first\nsecond\n");
+  ::close(pipeFds[0]);
+  ::close(file);
+}
+
+// A terminal's line ends the wait, and only one line is taken.
+TEST_P(Program, WaitTakesOneLineFromATerminal) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  termios mode{};
+  ASSERT_EQ(::tcgetattr(terminal, &mode), 0);
+  mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  ASSERT_EQ(::tcsetattr(terminal, TCSANOW, &mode), 0);
+  ASSERT_EQ(::write(master, "first\nsecond\n", 13), 13);
+  const RunResult r = RunProgram(Exe, {}, GetParam(), "", Cwd, {.TimeLimit = 60, .Stdin = terminal});
+  EXPECT_EQ(r.Stdout, kBanner + kUsage + kClosing + kPrompt);
+  EXPECT_EQ(r.ExitStatus, 0);
+  ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+  char rest[32];
+  const ssize_t got = ::read(terminal, rest, sizeof rest);
+  EXPECT_EQ(std::string(rest, got > 0 ? static_cast<std::size_t>(got) : 0), "second\n");
+  ::close(terminal);
+  ::close(master);
 }
 
 TEST_P(Program, InvalidLineWithGo) {
@@ -237,6 +292,38 @@ TEST_P(Program, PackThenUnpackSeparately) {
         << rd.Stdout;
     CheckTiming(m[1], m[2], kind.Bytes.size(), 1);
     EXPECT_EQ(ReadFile(restored), kind.Bytes);
+  }
+}
+
+// VORKA_INDEX picks the packer's child index and changes nothing the program
+// writes: the same report and the same packed bytes. A value it does not know
+// gives one line on standard error naming the two it knows.
+TEST_P(Program, IndexChoiceChangesNoOutputByte) {
+  const std::string src = In("test.txt"), packed = In("test._tx");
+  WriteFile(src, Text(30000) + MakeRandom(5000, 9));
+  const char* const before = std::getenv("VORKA_INDEX");
+  const std::string saved = before != nullptr ? before : "";
+  std::string want;
+  for (const char* value : {"tree", "", "hash", "Hash"}) {
+    SCOPED_TRACE(value);
+    setenv("VORKA_INDEX", value, 1);
+    const RunResult r = Run({"c", "/go"});
+    ASSERT_EQ(r.ExitStatus, 0);
+    std::smatch m;
+    EXPECT_TRUE(std::regex_match(r.Stdout, m,
+                                 std::regex(Regex(kBanner + Parsed() + kDefaultSizes) + PackPattern(src, packed, 1) +
+                                            Regex(kClosing))))
+        << r.Stdout;
+    EXPECT_EQ(r.Stderr, std::string(value) == "Hash"
+                            ? "vorka: VORKA_INDEX is neither \"tree\" nor \"hash\"; packing with \"tree\"\n"
+                            : "");
+    if (want.empty()) want = ReadFile(packed);
+    EXPECT_EQ(ReadFile(packed), want);
+  }
+  if (before != nullptr) {
+    setenv("VORKA_INDEX", saved.c_str(), 1);
+  } else {
+    unsetenv("VORKA_INDEX");
   }
 }
 

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <set>
+#include <string>
+
 namespace vorka {
 namespace {
 
@@ -37,16 +42,27 @@ TEST(LZErrorText, EveryCodeHasItsFixedText) {
   };
   for (unsigned code = 0; code < 26; ++code) {
     SCOPED_TRACE(code);
-    EXPECT_EQ(ErrorText(static_cast<std::uint8_t>(code)), expected[code]);
+    EXPECT_EQ(ErrorText(static_cast<int>(code)), expected[code]);
   }
 }
 
-TEST(LZErrorText, NamedExamplesAndUnknownCodes) {
-  EXPECT_EQ(ErrorText(0), "Нет ошибки");
-  EXPECT_EQ(ErrorText(25), "Не могу считать суффикс упакованного файла");
-  for (unsigned code = 26; code <= 255; ++code) {
+TEST(LZErrorText, UnknownCodesInBothLanguages) {
+  for (const int code : {-1, 26, 255, 256, INT_MIN, INT_MAX}) {
     SCOPED_TRACE(code);
-    EXPECT_EQ(ErrorText(static_cast<std::uint8_t>(code)), "Неизвестная ошибка");
+    EXPECT_EQ(ErrorText(code), "Неизвестная ошибка");
+    EXPECT_STREQ(ErrorDescription(code), "unknown error");
+  }
+}
+
+// A library user tells the codes apart by their English descriptions too.
+TEST(LZErrorText, EveryCodeHasItsOwnEnglishDescription) {
+  std::set<std::string> seen;
+  for (int code = 0; code < 26; ++code) {
+    SCOPED_TRACE(code);
+    const std::string text = ErrorDescription(code);
+    EXPECT_FALSE(text.empty());
+    EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; })) << text;
+    EXPECT_TRUE(seen.insert(text).second) << text;
   }
 }
 

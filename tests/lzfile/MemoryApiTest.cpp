@@ -2,10 +2,12 @@
 // inputs built to approach it, and damaged, truncated and hostile packed
 // data, whose codes must be those the file object gives for the same bytes.
 #include "Vorka.h"
+#include "lzfile/LZFile.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -26,9 +28,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-Bytes Pack(const Bytes& plain, std::uint32_t dic = 100000, std::uint32_t frag = 0) {
+Bytes Pack(const Bytes& plain, std::uint32_t dic = 100000, std::uint32_t frag = 0,
+           TChildIndex index = test::IndexUnderTest()) {
   Bytes packed;
-  EXPECT_EQ(PackMemory(plain.data(), static_cast<std::uint32_t>(plain.size()), packed, dic, frag), 0);
+  EXPECT_EQ(PackMemory(plain.data(), static_cast<std::uint32_t>(plain.size()), packed, dic, frag, index), 0);
   return packed;
 }
 
@@ -83,7 +86,7 @@ TEST(MemoryApi, RoundTripsEveryCorpusFileRandomAndEmpty) {
       {"text", ToBytes(test::MakeText(300000, 8))},
       {"run", ToBytes(std::string(2000000, 'a'))},
   };
-  const std::filesystem::path root = std::filesystem::path(VORKA_SHARED_DIR) / "corpus";
+  const std::filesystem::path root = std::filesystem::path(VORKA_CORPUS_DIR);
   std::error_code ec;
   for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
        !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
@@ -91,7 +94,7 @@ TEST(MemoryApi, RoundTripsEveryCorpusFileRandomAndEmpty) {
     if (it->is_regular_file() && it->path().parent_path() != root &&
         (!test::UnderAddressSanitizer() || it->file_size() <= (1u << 20)))
       inputs.emplace_back(it->path().string(), ToBytes(test::ReadFile(it->path().string())));
-  EXPECT_GT(inputs.size(), 20u) << "the shared corpus is missing";
+  ASSERT_GT(inputs.size(), 20u) << "no corpus under " << VORKA_CORPUS_DIR;
   for (const auto& [name, plain] : inputs) {
     SCOPED_TRACE(name);
     const Bytes packed = Pack(plain);
@@ -115,7 +118,8 @@ TEST(MemoryApi, RoundTripsWithEverySetting) {
   const Bytes plain = ToBytes(test::MakeText(40000, 2) + std::string(30000, 'x') + test::MakeRandom(5000, 4));
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Dic << "/" << c.Frag);
-    const Bytes packed = Pack(plain, c.Dic, c.Frag);
+    const Bytes packed = Pack(plain, c.Dic, c.Frag, TChildIndex::Tree);
+    EXPECT_TRUE(Pack(plain, c.Dic, c.Frag, TChildIndex::Hash) == packed);  // the same codes
     ASSERT_GT(packed.size(), fmt::HeadFixedSize);
     EXPECT_EQ(fmt::Get32(packed.data() + fmt::OffDicSize), c.HeadDic);
     EXPECT_EQ(fmt::Get32(packed.data() + fmt::OffMaxFrag), c.HeadFrag);
@@ -306,6 +310,58 @@ TEST(MemoryApi, ASizeSmallerThanTheDataIsNeverSuccess) {
   }
 }
 
+// The output limit is on the header's Size: up to it the call works as without.
+TEST(MemoryApi, OutputLimitRefusesALargerSizeBeforeDecoding) {
+  const Bytes plain = ToBytes(test::MakeText(5000, 2));
+  const Bytes packed = Pack(plain);
+  const Bytes empty = Pack({});
+  const struct {
+    const Bytes* Packed;
+    std::size_t MaxPlain;
+    int Code;
+  } cases[] = {
+      {&packed, plain.size(), 0}, {&packed, plain.size() - 1, 12}, {&packed, 0, 12}, {&empty, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.MaxPlain);
+    Bytes out = {7};
+    EXPECT_EQ(UnpackMemory(c.Packed->data(), c.Packed->size(), out, c.MaxPlain), c.Code);
+    EXPECT_EQ(out.size(), c.Code == 0 && c.Packed == &packed ? plain.size() : 0u);
+  }
+}
+
+// The file functions pack as the memory ones do (but for the name, attributes
+// and time) and take the settings back from the header.
+TEST(PublicFileApi, RoundTripsAndReportsTheFileObjectsCodes) {
+  test::ScratchDir dir;
+  const std::string text = test::MakeText(40000, 4);
+  test::WriteFile(dir / "plain", text);
+  test::WriteFile(dir / "junk", std::string(100, 'j'));
+  test::WriteFile(dir / "out", "old contents");
+  ASSERT_EQ(PackFile((dir / "plain").c_str(), (dir / "packed").c_str(), 4096, 50), 0);
+  const std::string packed = test::ReadFile(dir / "packed");
+  const Bytes fromMemory = Pack(ToBytes(text), 4096, 50);
+  ASSERT_GT(packed.size(), fmt::HeadFixedSize);
+  EXPECT_EQ(packed.substr(0, fmt::HeadFixedSize), std::string(fromMemory.begin(), fromMemory.begin() + fmt::HeadFixedSize));
+  ASSERT_EQ(PackFile((dir / "plain").c_str(), (dir / "hashed").c_str(), 4096, 50, TChildIndex::Hash), 0);
+  EXPECT_EQ(test::ReadFile(dir / "hashed"), packed);
+  EXPECT_EQ(UnpackFile((dir / "packed").c_str(), (dir / "out").c_str()), 0);
+  EXPECT_EQ(test::ReadFile(dir / "out"), text);
+
+  const struct {
+    int Code, Expected;
+  } cases[] = {
+      {PackFile((dir / "missing").c_str(), (dir / "p2").c_str()), 3},
+      {PackFile(nullptr, (dir / "p2").c_str()), 3},
+      {UnpackFile((dir / "missing").c_str(), (dir / "out").c_str()), 8},
+      {UnpackFile((dir / "junk").c_str(), (dir / "out").c_str()), 15},
+      {UnpackFile((dir / "packed").c_str(), nullptr), 8},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Code, c.Expected);
+  EXPECT_FALSE(std::filesystem::exists(dir / "p2"));
+  EXPECT_EQ(test::ReadFile(dir / "out"), text);
+}
+
 #if !defined(_WIN32)  // needs a child process under an address-space limit
 TEST(MemoryApi, HostileHeadersCostNoMoreMemoryThanTheirStreams) {
   if (test::UnderAddressSanitizer()) GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
@@ -315,15 +371,18 @@ TEST(MemoryApi, HostileHeadersCostNoMoreMemoryThanTheirStreams) {
     const char* What;
     std::uint32_t Dic, Frag, Size;
     int Code;
+    std::size_t MaxPlain = SIZE_MAX;
   };
   // Without a stream to back them, neither a 268435326-entry dictionary
   // (3.7 GB) nor a Size of 2 GiB may be reserved. The larger dictionary
-  // numbers this stream's nodes as the smaller one did.
+  // numbers this stream's nodes as the smaller one did. A caller's limit
+  // refuses the claim before anything is obtained.
   const Case cases[] = {
       {"largest dictionary", 268435326, 100000, static_cast<std::uint32_t>(plain.size()), 0},
       {"largest dictionary and fragment limit", 268435326, 268435326, static_cast<std::uint32_t>(plain.size()), 0},
       {"Size 2^31 - 1", 100000, 100000, 0x7FFFFFFF, 25},
       {"all three", 268435326, 268435326, 0x7FFFFFFF, 25},
+      {"all three, output limited", 268435326, 268435326, 0x7FFFFFFF, 12, 1u << 20},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
@@ -335,8 +394,9 @@ TEST(MemoryApi, HostileHeadersCostNoMoreMemoryThanTheirStreams) {
     limits.AddressSpace = test::CurrentAddressSpace() + (256u << 20);
     const int status = test::RunInChild(limits, [&] {
       Bytes out;
-      const int code = UnpackMemory(bad.data(), bad.size(), out);
+      const int code = UnpackMemory(bad.data(), bad.size(), out, c.MaxPlain);
       if (code != c.Code) return 100 + code;
+      if (code == 12 && out.capacity() != 0) return 98;
       const std::size_t common = std::min(out.size(), plain.size());
       const bool prefix = std::equal(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(common), plain.begin());
       return (code == 0 ? out == plain : prefix) ? 0 : 99;

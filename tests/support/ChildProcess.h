@@ -45,6 +45,9 @@ struct ChildLimits {
   // Seconds until SIGALRM ends the child, so a hang shows as status
   // 128 + SIGALRM instead of stopping the test run.
   unsigned TimeLimit = 0;
+  // Descriptor that becomes the program's standard input in place of the
+  // bytes given (RunProgram only); the caller keeps it open.
+  int Stdin = -1;
 };
 
 // Exit statuses of a child that could not set itself up.

@@ -50,7 +50,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    ::dup2(in[0], 0);
+    ::dup2(limits.Stdin >= 0 ? limits.Stdin : in[0], 0);
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);

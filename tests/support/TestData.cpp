@@ -46,7 +46,7 @@ std::string MakeBinaryish(std::size_t length, std::uint32_t seed) {
 }
 
 std::string CorpusFile(const std::string& relative) {
-  const std::filesystem::path p = std::filesystem::path(VORKA_SHARED_DIR) / "corpus" / relative;
+  const std::filesystem::path p = std::filesystem::path(VORKA_CORPUS_DIR) / relative;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(p, ec)) return std::string();
   return ReadFile(p.string());

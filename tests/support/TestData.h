@@ -37,7 +37,7 @@ std::string MakeText(std::size_t length, std::uint32_t seed);
 // Records of small integers between runs of one byte: mildly redundant
 // binary data.
 std::string MakeBinaryish(std::size_t length, std::uint32_t seed);
-// A corpus file under the shared folder, or an empty string when absent.
+// A file of the checked-in corpus ("calgary/book1"), or an empty string when absent.
 std::string CorpusFile(const std::string& relative);
 
 }  // namespace vorka::test

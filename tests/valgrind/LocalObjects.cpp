@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Vorka.h"
+#include "lzfile/LZFile.h"
 #include "support/Codec.h"
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 namespace vorka::platform {
 
@@ -44,6 +45,13 @@ bool ReadStdinLine(std::string& line) {
     line.push_back(c);
     if (c == '\n') return true;
   }
+}
+
+// _isatty would also call the NUL device a terminal; only a console answers
+// GetConsoleMode.
+bool StdinIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
 }  // namespace vorka::platform

@@ -7,11 +7,12 @@
 // 0x65 0x09: byte 0 = 5 | (300 & 31) << 3, byte 1 = 300 >> 5, padded with zeros.
 #pragma once
 
-#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include "Endian.h"
 
 namespace vorka {
 
@@ -56,34 +57,12 @@ struct TBitBuf {
 
 namespace bitio {
 
-inline void Store16(std::uint8_t* p, std::uint64_t v) {
-  const auto w = static_cast<std::uint16_t>(v);
-  std::memcpy(p, &w, 2);
-}
-inline void Store32(std::uint8_t* p, std::uint64_t v) {
-  const auto w = static_cast<std::uint32_t>(v);
-  std::memcpy(p, &w, 4);
-}
-inline std::uint32_t Load16(const std::uint8_t* p) {
-  std::uint16_t w;
-  std::memcpy(&w, p, 2);
-  return w;
-}
-inline void Store64(std::uint8_t* p, std::uint64_t v) {
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  std::memcpy(p, &v, 8);
-}
-inline std::uint64_t Load64(const std::uint8_t* p) {
-  std::uint64_t w;
-  std::memcpy(&w, p, 8);
-  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
-  return w;
-}
-inline std::uint32_t Load32(const std::uint8_t* p) {
-  std::uint32_t w;
-  std::memcpy(&w, p, 4);
-  return w;
-}
+using le::Load16;
+using le::Load32;
+using le::Load64;
+using le::Store16;
+using le::Store32;
+using le::Store64;
 
 // Stores the low count (0..7) bytes of v at p, least significant first.
 inline void StoreLow(std::uint8_t* p, std::uint64_t v, unsigned count) {

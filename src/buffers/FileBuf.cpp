@@ -10,11 +10,6 @@ void TFileBuf::SetUsed(std::uint32_t n) {
   Count = n < cap ? n : cap;
 }
 
-std::uint8_t* TFileBuf::CheckedDataPtr() const {
-  if (Capacity() == 0) platform::HaltRuntimeError(204);
-  return Memory;
-}
-
 void TFileBuf::Consume(std::uint32_t n) {
   const std::uint32_t used = Used();
   if (n < used) {

@@ -43,9 +43,6 @@ struct TFileBuf {
   // Count := n, clipped to the capacity; 0 without storage.
   void SetUsed(std::uint32_t n);
   std::uint8_t* DataPtr() const { return Capacity() != 0 ? Memory : nullptr; }
-  // Like DataPtr, but a buffer without storage here is a fault of the program:
-  // it halts with runtime error 204.
-  std::uint8_t* CheckedDataPtr() const;
   // Drops the first n held bytes; the rest move to the start of the storage.
   void Consume(std::uint32_t n);
 

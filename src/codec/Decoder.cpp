@@ -59,20 +59,16 @@ void TDecoder::Start(TDicStore& store) {
   State = TDecodeState{};
   State.MaxFrag = store.MaxFrag;
   ResetDictionary(State);
-  State.Resets = 0;
 }
 
 void TDecoder::ResetDictionary(TDecodeState& s) {
   TDicNodes& nodes = Store->Nodes;
   nodes.InitNodes(Store->Size);
   nodes.StartSpans();
-  s.Width = 2;
   s.Mask = 3;
   s.Current = RootNode;
   s.FragLen = 0;
-  s.Expect = static_cast<std::uint8_t>(s.Expect & ~csLiteral);
   s.EpochStart = s.OutPos;
-  ++s.Resets;
 }
 
 // An ordinary phrase code v, a node that exists: its phrase goes to out when
@@ -102,42 +98,33 @@ std::int64_t TDecoder::DecodeItem(TDecodeState& s, std::uint32_t v, std::uint8_t
   };
   // Nodes made here are the previous phrase (just before at) plus one byte.
   const auto at = static_cast<std::uint32_t>(s.OutPos);
-  if ((s.Expect & csLiteral) != 0) {
-    // The literal also completes the node that the packer created when the
-    // previous phrase ended, unless that phrase was already MaxFrag long.
-    const bool completes = s.Current != RootNode && s.FragLen < s.MaxFrag;
-    if (nodes.NodeCount + (completes ? 2u : 1u) > nodes.NodeLimit) return reject();
-    const auto c = static_cast<std::uint8_t>(v);
-    out[0] = c;
-    s.Expect = static_cast<std::uint8_t>(s.Expect & ~csLiteral);
-    if (completes) nodes.AppendNode(c, s.Current, at - s.FragLen);
-    s.Current = nodes.AppendNode(c, RootNode, at);
-    s.LastChar = c;
-    s.FragLen = 1;
-    ++s.OutPos;
-    return 1;
-  }
-  if ((s.Expect & csWiden) != 0) {
-    if (s.Width + v > MaxCodeWidth) return reject();
-    s.Width = static_cast<std::uint8_t>(s.Width + v);
-    s.Mask = static_cast<std::uint32_t>((std::uint64_t{1} << s.Width) - 1);
-    s.Expect = static_cast<std::uint8_t>(s.Expect & ~csWiden);
-    return 0;
-  }
-  // Every stream opens with codeReset; before it, nothing is valid.
-  if (s.Resets == 0 && v != codeReset) return reject();
-  switch (v) {
-    case codeReset:
+  switch (s.Grammar.Take(v)) {
+    case TItemKind::Bad:
+      return reject();
+    case TItemKind::Byte: {
+      // The literal also completes the node that the packer created when the
+      // previous phrase ended, unless that phrase was already MaxFrag long.
+      const bool completes = s.Current != RootNode && s.FragLen < s.MaxFrag;
+      if (nodes.NodeCount + (completes ? 2u : 1u) > nodes.NodeLimit) return reject();
+      const auto c = static_cast<std::uint8_t>(v);
+      out[0] = c;
+      if (completes) nodes.AppendNode(c, s.Current, at - s.FragLen);
+      s.Current = nodes.AppendNode(c, RootNode, at);
+      s.LastChar = c;
+      s.FragLen = 1;
+      ++s.OutPos;
+      return 1;
+    }
+    case TItemKind::Steps:
+      s.Mask = static_cast<std::uint32_t>((std::uint64_t{1} << s.Grammar.Width) - 1);
+      return 0;
+    case TItemKind::Reset:
       ResetDictionary(s);
-      s.Expect = static_cast<std::uint8_t>(s.Expect | csLiteral);
       return 0;
-    case codeWiden:
-      s.Expect = static_cast<std::uint8_t>(s.Expect | csWiden);
+    case TItemKind::Widen:
+    case TItemKind::Literal:
       return 0;
-    case codeLiteral:
-      s.Expect = static_cast<std::uint8_t>(s.Expect | csLiteral);
-      return 0;
-    default:
+    case TItemKind::Phrase:
       break;
   }
   if (v > nodes.NodeCount) return reject();
@@ -223,7 +210,7 @@ bool TDecoder::CopyCodes(TDecodeState& s, TBitReader& in, std::uint8_t* output, 
   // A phrase fits when it ends at or before here (the slack stays free).
   const std::uint8_t* const fitEnd = dst + (roomRef - TDicStore::CopySlack);
   TBitReader bits = in;
-  const unsigned width = s.Width;
+  const unsigned width = s.Grammar.Width;
   const std::uint32_t mask = s.Mask;
   const std::uint32_t limit = nodes0.NodeLimit;
   const std::uint32_t maxFrag = s.MaxFrag;
@@ -358,18 +345,13 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   while (go && room > 0) {
     std::uint32_t code;
     bool haveCode = false;
-    if (s.Expect == 0 && s.Resets != 0 && useWindow)
+    if (s.Grammar.Expect == 0 && s.Grammar.Opened && useWindow)
       haveCode = CopyCodes(s, in, output, done, room, windowBack, static_cast<std::uint32_t>(callStart), code);
-    if (!haveCode) {
-      const std::uint8_t width = (s.Expect & csLiteral) != 0 ? LiteralWidth
-                                 : (s.Expect & csWiden) != 0 ? StepCountWidth
-                                                             : s.Width;
-      if (!in.Get(code, width)) break;
-    }
+    if (!haveCode && !in.Get(code, s.Grammar.NextWidth())) break;
     // An ordinary phrase code that missed the window is unwound: DecodeItem's
     // last case without its tests for the rare items (control codes,
     // literals, the node not yet built, a full store).
-    if (s.Expect == 0 && s.Resets != 0 && code >= FirstPhraseNode && code < nodes.NodeCount &&
+    if (s.Grammar.Expect == 0 && s.Grammar.Opened && code >= FirstPhraseNode && code < nodes.NodeCount &&
         s.FragLen < s.MaxFrag && !nodes.Full()) {
       const std::int64_t r = DecodeKnown(s, code, output + done, room, static_cast<std::uint32_t>(callStart + done));
       if (r >= 0) {

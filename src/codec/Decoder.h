@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "../buffers/BitBuf.h"
+#include "CodeItems.h"
 #include "DicStore.h"
 #include "LZTypes.h"
 
@@ -20,7 +21,6 @@ struct TDecodeState {
   std::uint32_t FragLen{};
   std::uint32_t Mask{};
   std::uint32_t MaxFrag{};
-  std::uint32_t Resets{};  // 0 until the stream's opening codeReset
   // A phrase code read but held back because its phrase did not fit the
   // room left in the call; the next call starts with it. 0 = none.
   std::uint32_t Pending{};
@@ -29,8 +29,7 @@ struct TDecodeState {
   std::uint32_t PieceNode{};
   std::uint32_t PieceAt{};
   std::uint32_t WindowFill{};
-  std::uint8_t Width{};
-  std::uint8_t Expect{};  // csLiteral or csWiden: what the next item is
+  TItemGrammar Grammar{};  // the width in force and what the next item is
   std::uint8_t LastChar{};
   bool Damaged{};
   // Output position of the next byte, and where the dictionary was last

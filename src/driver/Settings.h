@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "../codec/LZTypes.h"
+
 namespace vorka {
 
 enum : std::uint8_t { cmdNone = 0, cmdPack = 1, cmdUnpack = 2, cmdPackUnpackCompare = 3 };
@@ -19,10 +21,10 @@ enum : std::uint8_t { optNoWait = 0 };
 
 inline constexpr std::int32_t kMinBufSize = 1000;
 inline constexpr std::int32_t kMaxBufSize = 2000000;
-inline constexpr std::int32_t kMinDicSize = 500;
-inline constexpr std::int32_t kMaxDicSize = 268435326;  // the codec's largest dictionary
-inline constexpr std::int32_t kMinMaxFrag = 4;
-inline constexpr std::int32_t kMaxMaxFrag = 268435326;
+inline constexpr std::int32_t kMinDicSize = MinDictionarySize;
+inline constexpr std::int32_t kMaxDicSize = MaxDictionarySize;
+inline constexpr std::int32_t kMinMaxFrag = MinFragmentLength;
+inline constexpr std::int32_t kMaxMaxFrag = MaxDictionarySize;
 inline constexpr std::int32_t kMaxRepeatCount = 100;
 
 struct TTestSettings {

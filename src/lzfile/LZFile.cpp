@@ -204,7 +204,7 @@ void TLZFile::CreatePacked(const std::string& name) {
 }
 
 void TLZFile::WriteHeadFixed() {
-  fmt::PutHeadFixed(WriteBuf.CheckedDataPtr(), DictionarySize(), MaxFragment());
+  fmt::PutHeadFixed(WriteBuf.DataPtr(), DictionarySize(), MaxFragment());
   Version = fmt::Get16(fmt::HeadFixedTemplate + fmt::OffVersion);
   WriteBuf.SetUsed(fmt::HeadFixedSize);
   if (HasError() || platform::Position(PackedFile.File) != 0) {
@@ -234,7 +234,7 @@ void TLZFile::WriteHeadInfo() {
   fields.Size = Info.Size;
   fields.NameLen = static_cast<std::uint8_t>(n);
   fields.Name = FileName + 1;
-  fmt::PutHeadInfo(WriteBuf.CheckedDataPtr(), fields);
+  fmt::PutHeadInfo(WriteBuf.DataPtr(), fields);
   WriteBuf.SetUsed(fmt::InfoPartSize(fields.NameLen));
   if (NoError()) FlushPacked();
 }
@@ -293,10 +293,10 @@ void TLZFile::PackBlocks() {
 
 void TLZFile::PackBlock(std::uint32_t& consumed, std::uint32_t& written) {
   if (Index == TChildIndex::Hash) {
-    HashEncoder.EncodeBlock(ReadBuf.CheckedDataPtr(), ReadBuf.Used(), consumed, WriteBuf.CheckedDataPtr(),
+    HashEncoder.EncodeBlock(ReadBuf.DataPtr(), ReadBuf.Used(), consumed, WriteBuf.DataPtr(),
                             WriteBuf.Capacity(), written);
   } else {
-    TreeEncoder.EncodeBlock(ReadBuf.CheckedDataPtr(), ReadBuf.Used(), consumed, WriteBuf.CheckedDataPtr(),
+    TreeEncoder.EncodeBlock(ReadBuf.DataPtr(), ReadBuf.Used(), consumed, WriteBuf.DataPtr(),
                             WriteBuf.Capacity(), written);
   }
   ReadBuf.Consume(consumed);
@@ -313,7 +313,7 @@ void TLZFile::WriteSuffix() {
     SetError(lzeSuffixTooLarge);
     return;
   }
-  std::memcpy(WriteBuf.CheckedDataPtr(), fmt::EndMarker, fmt::EndMarkerSize);
+  std::memcpy(WriteBuf.DataPtr(), fmt::EndMarker, fmt::EndMarkerSize);
   WriteBuf.SetUsed(fmt::EndMarkerSize);
   if (NoError()) FlushPacked();
 }
@@ -395,7 +395,7 @@ void TLZFile::ReadHeadFixed() {
     return;
   }
   fmt::THeadParams params;
-  std::uint8_t code = fmt::ParseHeadFixed(ReadBuf.CheckedDataPtr(), params);
+  std::uint8_t code = fmt::ParseHeadFixed(ReadBuf.DataPtr(), params);
   if (code != lzeBadHeader) Version = params.Version;
   if (code == lzeNone) code = fmt::MatchHeadParams(params, DictionarySize(), MaxFragment());
   if (code != lzeNone) SetError(code);
@@ -409,7 +409,7 @@ void TLZFile::ReadHeadInfo() {
     SetError(lzeReadHeader);
     return;
   }
-  const std::uint32_t infoLen = fmt::Get16(ReadBuf.CheckedDataPtr());
+  const std::uint32_t infoLen = fmt::Get16(ReadBuf.DataPtr());
   if (ReadBuf.Room() < infoLen) {
     SetError(lzeHeaderBufferSmall);
     return;
@@ -420,7 +420,7 @@ void TLZFile::ReadHeadInfo() {
     return;
   }
   fmt::TInfoFields fields;
-  const std::uint8_t code = fmt::ParseHeadInfo(ReadBuf.CheckedDataPtr(), infoLen, fields);
+  const std::uint8_t code = fmt::ParseHeadInfo(ReadBuf.DataPtr(), infoLen, fields);
   if (code != lzeNone) {
     SetError(code);
     return;
@@ -472,7 +472,7 @@ bool TLZFile::DrainDecoder() {
   const std::uint32_t room = OutputRoom();
   std::uint32_t consumed = 0;
   std::uint32_t produced = 0;
-  Decoder.DecodeBlock(ReadBuf.CheckedDataPtr(), 0, consumed, WriteBuf.CheckedDataPtr(), room, produced);
+  Decoder.DecodeBlock(ReadBuf.DataPtr(), 0, consumed, WriteBuf.DataPtr(), room, produced);
   Info.Left -= static_cast<std::int32_t>(produced);
   WriteBuf.SetUsed(produced);
   if (Decoder.StreamDamaged()) {
@@ -506,8 +506,8 @@ bool TLZFile::UnpackBlock() {
   const std::uint32_t room = OutputRoom();
   std::uint32_t consumed = 0;
   std::uint32_t produced = 0;
-  Decoder.DecodeBlock(ReadBuf.CheckedDataPtr(), ReadBuf.Used(), consumed,
-                    WriteBuf.CheckedDataPtr(), room, produced);
+  Decoder.DecodeBlock(ReadBuf.DataPtr(), ReadBuf.Used(), consumed,
+                    WriteBuf.DataPtr(), room, produced);
   Info.Left -= static_cast<std::int32_t>(produced);
   ReadBuf.Consume(consumed);
   WriteBuf.SetUsed(produced);
@@ -537,7 +537,7 @@ void TLZFile::CheckSuffix() {
   }
   // Runs after a failed read too; the earlier code then stays.
   if (ReadBuf.Used() < fmt::EndMarkerSize ||
-      std::memcmp(ReadBuf.CheckedDataPtr(), fmt::EndMarker, fmt::EndMarkerSize) != 0)
+      std::memcmp(ReadBuf.DataPtr(), fmt::EndMarker, fmt::EndMarkerSize) != 0)
     SetError(lzeBadEndMarker);
 }
 

@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "../buffers/Endian.h"
+#include "../codec/LZTypes.h"
 #include "LZErrors.h"
 
 namespace vorka::lzformat {
@@ -56,20 +58,10 @@ inline constexpr std::uint8_t HeadFixedTemplate[HeadFixedSize] = {
     // DicSize, MaxFrag
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
-inline std::uint16_t Get16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t Get32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+inline std::uint16_t Get16(const std::uint8_t* p) { return le::Load16(p); }
+inline std::uint32_t Get32(const std::uint8_t* p) { return le::Load32(p); }
+inline void Put16(std::uint8_t* p, std::uint16_t v) { le::Store16(p, v); }
+inline void Put32(std::uint8_t* p, std::uint32_t v) { le::Store32(p, v); }
 
 // The fixed header's fields after the signature.
 struct THeadParams {
@@ -89,9 +81,9 @@ struct TInfoFields {
 };
 
 // The legal range of DicSize in a header: what a writer's dictionary can be.
-inline constexpr std::uint32_t MinHeadDicSize = 500;
-inline constexpr std::uint32_t MaxHeadDicSize = 268435326;
-inline constexpr std::uint32_t MinHeadMaxFrag = 4;
+inline constexpr std::uint32_t MinHeadDicSize = MinDictionarySize;
+inline constexpr std::uint32_t MaxHeadDicSize = MaxDictionarySize;
+inline constexpr std::uint32_t MinHeadMaxFrag = MinFragmentLength;
 
 // Writes the 61 bytes of the fixed header.
 void PutHeadFixed(std::uint8_t* head, std::uint32_t dicSize, std::uint32_t maxFrag);

@@ -122,8 +122,4 @@ bool SetDosTime(const std::string& name, std::int32_t dosTime);
 // them by text, as its own calls do. Never touches the file itself.
 std::string FullPath(const std::string& name);
 
-// Halts the program at once as the runtime of old did for an internal fault:
-// the line "Runtime error <code>" on standard error, then exit status <code>.
-[[noreturn]] void HaltRuntimeError(int code);
-
 }  // namespace vorka::platform

@@ -120,16 +120,6 @@ TEST(FileBufStorage, EmptyAndIsEmptyUseTheRawCount) {
   EXPECT_TRUE(buf.IsEmpty());
 }
 
-TEST(FileBufStorageDeathTest, CheckedDataPtrWithoutStorageHalts) {
-  EXPECT_EXIT(
-      {
-        TFileBuf buf{};
-        std::uint8_t* p = buf.CheckedDataPtr();
-        std::fprintf(stdout, "%p\n", static_cast<void*>(p));
-      },
-      ::testing::ExitedWithCode(204), "Runtime error 204");
-}
-
 class FileBufTransfer : public ::testing::Test {
 protected:
   ScratchDir dir;

@@ -1,5 +1,6 @@
 #include "Profile.h"
 
+#include "codec/CodeItems.h"
 #include "codec/DicStore.h"
 #include "codec/Encoder.h"
 #include "codec/LZTypes.h"
@@ -20,58 +21,49 @@ TTreeEncoder Codec;
 constexpr std::uint32_t kBlockSize = 1u << 20;
 std::uint8_t Block[kBlockSize];
 
-// Walks the code stream item by item. Widths change only where the stream
-// says so (codeWiden with its step count; codeReset back to 2 bits), so the
-// walk needs no dictionary. Counts the phrase codes and literals of each row
-// by the bit where each item starts.
+// Walks the code stream item by item with the codec's item reader: widths
+// change only where the stream says so, so the walk needs no dictionary.
+// Counts the phrase codes and literals of each row by the bit where each item
+// starts, and holds the stream to the packer's own habits beyond the grammar
+// (a step count is never 0, and a phrase code follows it).
 class TStreamWalk {
 public:
-  TStreamWalk(const std::vector<std::uint8_t>& stream, std::uint64_t bits) : Stream(stream), Bits(bits) {}
+  TStreamWalk(const std::vector<std::uint8_t>& stream, std::uint64_t bits) : Reader(stream.data(), bits) {}
 
   // Walks the items that start before rowEnd; fills codes and the width in
   // force after them. False when the stream breaks a rule of the format.
   bool WalkTo(std::uint64_t rowEnd, std::uint64_t& codes, std::uint32_t& width, std::string& error) {
     codes = 0;
-    while (Pos < rowEnd && Pos < Bits) {
+    while (Reader.Position() < rowEnd) {
+      const std::uint64_t at = Reader.Position();
       std::uint32_t v = 0;
-      if (!Read(Width, v, error)) return false;
-      if (First && v != codeReset) return Fail("the stream does not open with a reset", error);
-      First = false;
-      if (v == codeReset || v == codeLiteral) {
-        if (v == codeReset) Width = 2;
-        if (!Read(8, v, error)) return false;
-      } else if (v == codeWiden) {
-        if (!Read(5, v, error)) return false;
-        Width += v;
-        if (v == 0 || Width > 28) return Fail("a width step leads beyond 28 bits", error);
-        if (!Read(Width, v, error)) return false;
-        if (v < FirstPhraseNode) return Fail("a widening is not followed by a phrase code", error);
+      TItemKind kind{};
+      if (!Reader.Next(v, kind)) {
+        if (Reader.Truncated) return Fail("an item runs past the end of the stream", at, error);
+        break;
       }
-      ++codes;
+      if (kind == TItemKind::Bad)
+        return Fail(at == 0 ? "the stream does not open with a reset" : "a width step leads beyond the widest code",
+                    at, error);
+      if (AfterWiden && kind != TItemKind::Phrase)
+        return Fail("a widening is not followed by a phrase code", at, error);
+      if (kind == TItemKind::Steps && v == 0) return Fail("a width step of 0", at, error);
+      AfterWiden = kind == TItemKind::Steps;
+      // A phrase code, or the byte that ends a literal or a reset.
+      if (kind == TItemKind::Phrase || kind == TItemKind::Byte) ++codes;
     }
-    width = Width;
+    width = Reader.State().Width;
     return true;
   }
 
 private:
-  bool Fail(const char* what, std::string& error) {
-    error = std::string(what) + " (bit " + std::to_string(Pos) + ")";
+  static bool Fail(const char* what, std::uint64_t at, std::string& error) {
+    error = std::string(what) + " (bit " + std::to_string(at) + ")";
     return false;
   }
 
-  bool Read(std::uint32_t n, std::uint32_t& v, std::string& error) {
-    if (Pos + n > Bits) return Fail("an item runs past the end of the stream", error);
-    v = 0;
-    for (std::uint32_t i = 0; i < n; ++i, ++Pos)
-      v |= static_cast<std::uint32_t>((Stream[Pos >> 3] >> (Pos & 7)) & 1u) << i;
-    return true;
-  }
-
-  const std::vector<std::uint8_t>& Stream;
-  const std::uint64_t Bits;
-  std::uint64_t Pos = 0;
-  std::uint32_t Width = 2;
-  bool First = true;
+  TItemReader Reader;
+  bool AfterWiden = false;
 };
 
 // Entries created between two readings of the node count. A reset happens

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     if (target == nullptr || !ParseNumber(arg.substr(3), *target)) return Usage();
   }
   dicSize = Clamp(dicSize, MinDictionarySize, MaxDictionarySize);
-  maxFrag = Clamp(maxFrag, 4, MaxDictionarySize);
+  maxFrag = Clamp(maxFrag, MinFragmentLength, MaxDictionarySize);
 
   const std::string fileName = argv[1];
   std::ifstream in(fileName, std::ios::binary);

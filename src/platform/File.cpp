@@ -2,6 +2,7 @@
 // are mapped onto permission bits and the modification time here, so that the
 // layers above keep the stored format's view of a file.
 #include "File.h"
+#include "DosTime.h"
 
 #include <cerrno>
 #include <climits>
@@ -30,26 +31,15 @@ mode_t ModeForAttributes(mode_t perms, std::int32_t attr) {
 
 // An MS-DOS date-time read as local time; false for a value that is no date.
 bool DosToTime(std::int32_t dosTime, time_t& result) {
-  const auto v = static_cast<std::uint32_t>(dosTime);
-  const int year = static_cast<int>(v >> 25) + 1980;
-  const int month = static_cast<int>((v >> 21) & 0x0F);
-  const int day = static_cast<int>((v >> 16) & 0x1F);
-  const int hour = static_cast<int>((v >> 11) & 0x1F);
-  const int minute = static_cast<int>((v >> 5) & 0x3F);
-  const int second = static_cast<int>(v & 0x1F) * 2;
-  static constexpr int daysIn[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1 || day > daysIn[month - 1] || hour > 23 ||
-      minute > 59 || second > 59)
-    return false;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month == 2 && day == 29 && !leap) return false;
+  TDosFields f;
+  if (!SplitDosTime(static_cast<std::uint32_t>(dosTime), f)) return false;
   struct tm lt {};
-  lt.tm_year = year - 1900;
-  lt.tm_mon = month - 1;
-  lt.tm_mday = day;
-  lt.tm_hour = hour;
-  lt.tm_min = minute;
-  lt.tm_sec = second;
+  lt.tm_year = f.Year - 1900;
+  lt.tm_mon = f.Month - 1;
+  lt.tm_mday = f.Day;
+  lt.tm_hour = f.Hour;
+  lt.tm_min = f.Minute;
+  lt.tm_sec = f.Second;
   lt.tm_isdst = -1;
   result = ::mktime(&lt);
   return result != static_cast<time_t>(-1);
@@ -363,12 +353,6 @@ std::int64_t Length(const TFile& file) {
   return static_cast<std::int64_t>(st.st_size);
 }
 
-bool AtEnd(const TFile& file) {
-  const std::int64_t pos = Position(file);
-  const std::int64_t len = Length(file);
-  return pos < 0 || len < 0 || pos >= len;
-}
-
 bool Close(TFile& file) {
   if (!file.IsOpen()) return false;
   const int fd = file.Fd;
@@ -418,15 +402,7 @@ std::int32_t GetDosTime(const std::string& name) {
   struct tm lt {};
   const time_t t = st.st_mtime;
   if (::localtime_r(&t, &lt) == nullptr) return 0;
-  const int year = lt.tm_year + 1900;
-  if (year < 1980 || year > 2107) return 0;
-  const auto dos = (static_cast<std::uint32_t>(year - 1980) << 25) |
-                   (static_cast<std::uint32_t>(lt.tm_mon + 1) << 21) |
-                   (static_cast<std::uint32_t>(lt.tm_mday) << 16) |
-                   (static_cast<std::uint32_t>(lt.tm_hour) << 11) |
-                   (static_cast<std::uint32_t>(lt.tm_min) << 5) |
-                   (static_cast<std::uint32_t>(lt.tm_sec / 2));
-  return static_cast<std::int32_t>(dos);
+  return JoinDosTime({lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec});
 }
 
 bool SetDosTime(const std::string& name, std::int32_t dosTime) {

@@ -82,7 +82,11 @@ std::int64_t Position(const TFile& file);
 std::int64_t Length(const TFile& file);
 
 // True when the position is at or beyond the length (or either is unknown).
-bool AtEnd(const TFile& file);
+inline bool AtEnd(const TFile& file) {
+  const std::int64_t pos = Position(file);
+  const std::int64_t len = Length(file);
+  return pos < 0 || len < 0 || pos >= len;
+}
 
 // Closes the file; false when it was not open or the close failed. The handle
 // is marked closed either way.

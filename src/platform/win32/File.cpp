@@ -6,6 +6,7 @@
 // Files are opened for reading with read sharing only: while one is open
 // nobody can write it, and creating the packed file over the source fails with
 // a sharing violation instead of destroying the input.
+#include "../DosTime.h"
 #include "../File.h"
 
 #include <cstring>
@@ -46,18 +47,8 @@ bool IsDiskFile(HANDLE handle) {
 }
 
 bool ValidDosDateTime(std::uint32_t v) {
-  const int year = static_cast<int>(v >> 25) + 1980;
-  const int month = static_cast<int>((v >> 21) & 0x0F);
-  const int day = static_cast<int>((v >> 16) & 0x1F);
-  const int hour = static_cast<int>((v >> 11) & 0x1F);
-  const int minute = static_cast<int>((v >> 5) & 0x3F);
-  const int second = static_cast<int>(v & 0x1F) * 2;
-  static constexpr int daysIn[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1 || day > daysIn[month - 1] || hour > 23 || minute > 59 ||
-      second > 59)
-    return false;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return !(month == 2 && day == 29 && !leap);
+  TDosFields fields;
+  return SplitDosTime(v, fields);
 }
 
 // The network form of a full path on a mapped drive ("\\server\share\...");
@@ -268,12 +259,6 @@ std::int64_t Length(const TFile& file) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(h, &size)) return -1;
   return static_cast<std::int64_t>(size.QuadPart);
-}
-
-bool AtEnd(const TFile& file) {
-  const std::int64_t pos = Position(file);
-  const std::int64_t len = Length(file);
-  return pos < 0 || len < 0 || pos >= len;
 }
 
 bool Close(TFile& file) {

@@ -54,7 +54,7 @@ def need_program(path, what):
     return os.path.abspath(path)
 
 
-def run(argv, stdin=None, stdout=None, peak=False, ok=(0,)):
+def run(argv, stdin=None, stdout=None, peak=False, ok=(0,), env=None):
     """Runs argv, returns (seconds, peak RSS in KiB or 0); raises BenchError on
     an exit status not in ok.
 
@@ -72,7 +72,7 @@ def run(argv, stdin=None, stdout=None, peak=False, ok=(0,)):
         argv = [GNU_TIME, "-f", "%M", "-o", report, *argv]
     try:
         start = time.perf_counter()
-        proc = subprocess.Popen(argv, stdin=fin, stdout=fout, stderr=subprocess.PIPE)
+        proc = subprocess.Popen(argv, stdin=fin, stdout=fout, stderr=subprocess.PIPE, env=env)
         _, status, usage = os.wait4(proc.pid, 0)
         elapsed = time.perf_counter() - start
         if CLOCK == "cpu":
@@ -107,17 +107,20 @@ def run(argv, stdin=None, stdout=None, peak=False, ok=(0,)):
 
 
 class Vorka:
-    def __init__(self, exe, name="vorka", extra=()):
-        self.exe, self.name, self.extra = exe, name, list(extra)
+    """The program; index is the child index it packs with (VORKA_INDEX)."""
+
+    def __init__(self, exe, name="vorka", extra=(), index="tree"):
+        self.exe, self.name, self.extra, self.index = exe, name, list(extra), index
+        self.env = dict(os.environ, VORKA_INDEX=index)
 
     # Names are made absolute: vorka takes a name without "/" from its own folder.
     def pack(self, src, packed, peak=False):
         return run([self.exe, "c", f"/0:{os.path.abspath(src)}", f"/1:{os.path.abspath(packed)}", "/go", *self.extra],
-                   peak=peak)
+                   peak=peak, env=self.env)
 
     def unpack(self, packed, out, peak=False):
         return run([self.exe, "d", f"/0:{os.path.abspath(packed)}", f"/2:{os.path.abspath(out)}", "/go", *self.extra],
-                   peak=peak)
+                   peak=peak, env=self.env)
 
 
 class Filter:
@@ -274,7 +277,8 @@ def write_rows(rows, csv_path, json_path):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--vorka", required=True, help="the vorka program to measure")
-    ap.add_argument("--vorka-hash", help="a second vorka build (child index: hash) to measure beside it")
+    ap.add_argument("--vorka-hash", help="the program to measure again packing with the hash index "
+                                         "(VORKA_INDEX=hash); usually the same as --vorka")
     ap.add_argument("--corpus", default=str(pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "corpus"))
     ap.add_argument("--files", nargs="+", metavar="F", help="measure these files instead of the corpus")
     ap.add_argument("--runs", type=int, default=5)
@@ -294,7 +298,7 @@ def main():
 
     coders = [Vorka(need_program(a.vorka, "the program"))]
     if a.vorka_hash:
-        coders.append(Vorka(need_program(a.vorka_hash, "the hash build"), "vorka (hash)"))
+        coders.append(Vorka(need_program(a.vorka_hash, "the hash build"), "vorka (hash)", index="hash"))
     corpus = pathlib.Path(a.corpus)
     if a.files:
         files = [pathlib.Path(f) for f in a.files]

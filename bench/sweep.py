@@ -2,7 +2,7 @@
 """Which /l: for my data? Packs and unpacks each file with a series of
 dictionary sizes and shows what each size gives.
 
-    bench/sweep.py --vorka build/vorka [--vorka-hash build-hash/vorka] --out DIR [--runs 3] [--clock cpu] FILE...
+    bench/sweep.py --vorka build/vorka [--vorka-hash build/vorka] --out DIR [--runs 3] [--clock cpu] FILE...
 
 The sizes run from 500 up to the most entries the file can create (about
 eight steps on a log scale; a larger dictionary packs such a file the same
@@ -59,7 +59,7 @@ def measure(coder, src, size, runs, work):
     for f in (packed, out):
         if f.exists():
             f.unlink()
-    c = Vorka(coder.exe, coder.name, [f"/l:{size}"])
+    c = Vorka(coder.exe, coder.name, [f"/l:{size}"], coder.index)
     _, pack_peak = c.pack(src, packed, peak=True)
     _, unpack_peak = c.unpack(packed, out, peak=True)
     if not packed.exists():
@@ -166,7 +166,7 @@ def svg(rows):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--vorka", required=True, help="the vorka program")
-    ap.add_argument("--vorka-hash", help="a second build (child index: hash), swept beside it")
+    ap.add_argument("--vorka-hash", help="the program to sweep again packing with the hash index (VORKA_INDEX=hash)")
     ap.add_argument("--out", required=True, help="folder for sweep.csv and sweep.svg")
     ap.add_argument("--runs", type=int, default=3, help="timed runs per measurement (median)")
     ap.add_argument("--clock", choices=("wall", "cpu"), default="wall",
@@ -182,7 +182,7 @@ def main():
     compare.CLOCK = a.clock
     builds = [Vorka(need_program(a.vorka, "the program"), "tree")]
     if a.vorka_hash:
-        builds.append(Vorka(need_program(a.vorka_hash, "the hash build"), "hash"))
+        builds.append(Vorka(need_program(a.vorka_hash, "the hash build"), "hash", index="hash"))
     files = [pathlib.Path(f) for f in a.files]
     for f in files:
         if not f.is_file():

@@ -282,19 +282,6 @@ TEST(MemoryApi, DamagedHeadersAndStreamsGiveTheFileObjectsCodes) {
   }
 }
 
-TEST(MemoryApi, EveryCutOfAPackedFileFails) {
-  const Bytes plain = ToBytes(test::MakeText(3000, 5) + std::string(2000, 'r'));
-  const Bytes good = Pack(plain, 500, 0);
-  for (std::size_t cut = 0; cut < good.size(); ++cut) {
-    const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[cut + 1]);
-    std::memcpy(exact.get(), good.data(), cut);
-    Bytes out;
-    const int code = UnpackMemory(exact.get(), cut, out);
-    ASSERT_EQ(code, cut < kStream ? 14 : 25) << "cut at " << cut;
-    ASSERT_TRUE(std::equal(out.begin(), out.end(), plain.begin())) << "cut at " << cut;
-  }
-}
-
 TEST(MemoryApi, ASizeSmallerThanTheDataIsNeverSuccess) {
   // Cuts of a few bytes end inside the last phrase (11) or leave its code
   // where the end marker should be (24).

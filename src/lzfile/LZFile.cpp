@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "Frame.h"
 #include "LZFormat.h"
 #include "../platform/Path.h"
 
@@ -447,41 +448,27 @@ void TLZFile::CreateOutput() {
 
 void TLZFile::UnpackData() {
   Decoder.Start(Store);
+  frame::TUnpacking unpacking{Decoder, Info.Left};
   // Header bytes still held are dropped: the code stream starts right after
   // the information part.
   ReadBuf.Empty();
-  while (ReadPacked() > 0 && Info.Left > 0 && NoError()) UnpackBlocks();
-  // The input can run out while the decoder still holds the rest of a phrase
-  // longer than a block, or bits read ahead (a file that ends right after its
-  // code stream): deliver that before the end marker is looked for.
-  while (NoError() && Info.Left > 0 && ReadBuf.IsEmpty() && DrainDecoder()) FlushOutput();
-  // A whole stream ends with a whole phrase. Reaching Size inside one means
-  // the Size field is smaller than the data: the stream is damaged.
-  if (NoError() && Info.Left == 0 && Decoder.PhraseUnfinished()) SetError(lzeReadPacked);
-}
-
-// The decoder may produce no more than the write buffer holds and the plain
-// file still owes.
-std::uint32_t TLZFile::OutputRoom() const {
-  const std::uint32_t capacity = WriteBuf.Capacity();
-  return static_cast<std::int64_t>(capacity) < Info.Left ? capacity
-                                                         : static_cast<std::uint32_t>(Info.Left);
-}
-
-bool TLZFile::DrainDecoder() {
-  const std::uint32_t room = OutputRoom();
-  std::uint32_t consumed = 0;
-  std::uint32_t produced = 0;
-  Decoder.DecodeBlock(ReadBuf.DataPtr(), 0, consumed, WriteBuf.DataPtr(), room, produced);
-  Info.Left -= static_cast<std::int32_t>(produced);
-  WriteBuf.SetUsed(produced);
-  if (Decoder.StreamDamaged()) {
-    // Whatever was decoded before the fault still goes out.
+  frame::TStep step = Info.Left > 0 ? frame::TStep::More : frame::TStep::Done;
+  while (step == frame::TStep::More) {
+    // Once the file has ended the decoder may still hold the rest of a phrase
+    // longer than a block, or bits read ahead: calls without input deliver it.
+    if (ReadBuf.IsEmpty() && ReadPacked() == 0 && HasError()) break;
+    std::uint32_t consumed = 0;
+    std::uint32_t produced = 0;
+    step = unpacking.Step(ReadBuf.DataPtr(), ReadBuf.Used(), consumed, WriteBuf.DataPtr(), WriteBuf.Capacity(),
+                          produced);
+    Info.Left = static_cast<std::int32_t>(unpacking.Left);
+    ReadBuf.Consume(consumed);
+    WriteBuf.SetUsed(produced);
+    if (step == frame::TStep::Damaged) SetError(lzeReadPacked);
+    // Whatever was decoded before a fault still goes out.
     FlushOutput();
-    SetError(lzeReadPacked);
-    return false;
+    if (HasError()) break;
   }
-  return produced > 0;
 }
 
 std::uint32_t TLZFile::ReadPacked() {
@@ -491,33 +478,6 @@ std::uint32_t TLZFile::ReadPacked() {
     if (ReadBuf.Failed()) SetError(lzeReadPacked);
   }
   return ReadBuf.Used();
-}
-
-void TLZFile::UnpackBlocks() {
-  do {
-    const bool progressed = UnpackBlock();
-    // Whatever was decoded before a fault still goes out.
-    FlushOutput();
-    if (!progressed || HasError()) return;
-  } while (!ReadBuf.IsEmpty() && Info.Left != 0);
-}
-
-bool TLZFile::UnpackBlock() {
-  const std::uint32_t room = OutputRoom();
-  std::uint32_t consumed = 0;
-  std::uint32_t produced = 0;
-  Decoder.DecodeBlock(ReadBuf.DataPtr(), ReadBuf.Used(), consumed,
-                    WriteBuf.DataPtr(), room, produced);
-  Info.Left -= static_cast<std::int32_t>(produced);
-  ReadBuf.Consume(consumed);
-  WriteBuf.SetUsed(produced);
-  // A pass that takes nothing and gives nothing while input is held would
-  // repeat forever: treat it like a damaged stream.
-  if (Decoder.StreamDamaged() || (consumed == 0 && produced == 0)) {
-    SetError(lzeReadPacked);
-    return false;
-  }
-  return true;
 }
 
 void TLZFile::FlushOutput() {
@@ -536,9 +496,8 @@ void TLZFile::CheckSuffix() {
     }
   }
   // Runs after a failed read too; the earlier code then stays.
-  if (ReadBuf.Used() < fmt::EndMarkerSize ||
-      std::memcmp(ReadBuf.DataPtr(), fmt::EndMarker, fmt::EndMarkerSize) != 0)
-    SetError(lzeBadEndMarker);
+  const std::uint8_t code = frame::CheckEndMarker(ReadBuf.DataPtr(), ReadBuf.Used());
+  if (code != lzeNone) SetError(code);
 }
 
 }  // namespace vorka

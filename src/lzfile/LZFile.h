@@ -142,10 +142,6 @@ struct TLZFile {
   void CreateOutput();
   void UnpackData();
   std::uint32_t ReadPacked();
-  void UnpackBlocks();
-  bool UnpackBlock();
-  bool DrainDecoder();
-  std::uint32_t OutputRoom() const;
   void FlushOutput();
   void CheckSuffix();
 };

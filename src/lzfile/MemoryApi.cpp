@@ -13,6 +13,7 @@
 #include "../codec/Decoder.h"
 #include "../codec/Encoder.h"
 #include "LZErrors.h"
+#include "Frame.h"
 #include "LZFormat.h"
 
 namespace vorka {
@@ -220,6 +221,7 @@ int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::ui
     TDecoder decoder;
     decoder.Start(store);
 
+    frame::TUnpacking unpacking{decoder, left};
     std::size_t produced = 0;
     try {
       plain.resize(static_cast<std::size_t>(
@@ -227,31 +229,17 @@ int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::ui
       for (;;) {
         if (produced == plain.size()) {
           const std::uint64_t want = std::max<std::uint64_t>(2 * plain.size(), 1 << 16);
-          plain.resize(static_cast<std::size_t>(std::min<std::uint64_t>(want, produced + left)));
+          plain.resize(static_cast<std::size_t>(std::min<std::uint64_t>(want, produced + unpacking.Left)));
         }
-        const auto room = static_cast<std::uint32_t>(std::min<std::uint64_t>(plain.size() - produced, left));
+        const auto room = static_cast<std::uint32_t>(std::min<std::uint64_t>(plain.size() - produced, kMaxPiece));
         std::uint32_t consumed = 0;
         std::uint32_t got = 0;
-        decoder.DecodeBlock(p + pos, Piece(packedSize - pos), consumed, plain.data() + produced, room, got);
+        const frame::TStep step =
+            unpacking.Step(p + pos, Piece(packedSize - pos), consumed, plain.data() + produced, room, got);
         pos += consumed;
         produced += got;
-        left -= got;
-        if (decoder.StreamDamaged()) {
-          code = lzeReadPacked;
-          break;
-        }
-        if (left == 0) {
-          // A stream from the packer ends with a whole phrase.
-          if (decoder.PhraseUnfinished()) code = lzeReadPacked;
-          break;
-        }
-        // Nothing taken and nothing given: with input left the stream cannot
-        // go on; without, it ended while bytes were owed, which shows as a
-        // missing end marker below.
-        if (consumed == 0 && got == 0) {
-          if (pos < packedSize) code = lzeReadPacked;
-          break;
-        }
+        if (step == frame::TStep::Damaged) code = lzeReadPacked;
+        if (step != frame::TStep::More) break;
       }
     } catch (const std::bad_alloc&) {
       code = lzeNoBufferMemory;
@@ -263,9 +251,7 @@ int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::ui
   }
 
   // The end marker follows the consumed code bytes.
-  if (packedSize - pos < fmt::EndMarkerSize) return lzeReadSuffix;
-  if (std::memcmp(p + pos, fmt::EndMarker, fmt::EndMarkerSize) != 0) return lzeBadEndMarker;
-  return lzeNone;
+  return frame::CheckEndMarker(p + pos, packedSize - pos);
 }
 
 }  // namespace vorka

@@ -122,10 +122,10 @@ std::size_t BuildDictionary(TBenchCodec& codec, const std::string& data) {
   codec.StartPacking();
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
   std::size_t p = 0;
-  while (p < data.size() && !codec.Store.Nodes.Full()) {
+  while (p < data.size() && !codec.Encoder.Nodes.Full()) {
     std::uint32_t current = vorka::RootNode;
-    p += codec.Encoder.Index.ScanPhrase(codec.Store.Nodes, bytes + p, static_cast<std::uint32_t>(data.size() - p), current);
-    if (p < data.size()) codec.Encoder.Index.AddChild(codec.Store.Nodes, bytes[p], current);
+    p += codec.Encoder.Index.ScanPhrase(codec.Encoder.Nodes, bytes + p, static_cast<std::uint32_t>(data.size() - p), current);
+    if (p < data.size()) codec.Encoder.Index.AddChild(codec.Encoder.Nodes, bytes[p], current);
     ++p;
   }
   return p;
@@ -143,7 +143,7 @@ void BM_ScanPhrase(benchmark::State& state) {
     std::uint32_t p = 0;
     while (p < size) {
       std::uint32_t current = vorka::RootNode;
-      p += codec.Encoder.Index.ScanPhrase(codec.Store.Nodes, bytes + p, size - p, current) + 1;
+      p += codec.Encoder.Index.ScanPhrase(codec.Encoder.Nodes, bytes + p, size - p, current) + 1;
       benchmark::DoNotOptimize(current);
     }
   }
@@ -157,13 +157,13 @@ void BM_FindChild(benchmark::State& state) {
   if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
   BuildDictionary(codec, data);
   // Lookups of (node, next byte) for every node, hits and misses as they come.
-  const std::uint32_t count = codec.Store.Nodes.NodeCount;
+  const std::uint32_t count = codec.Encoder.Nodes.NodeCount;
   std::mt19937 rng(3);
   std::vector<std::uint8_t> next(count);
   for (auto& c : next) c = static_cast<std::uint8_t>(data[rng() % data.size()]);
   for (auto _ : state) {
     std::uint32_t found = 0;
-    for (std::uint32_t n = vorka::RootNode; n < count; ++n) found += codec.Encoder.Index.FindChildOf(codec.Store.Nodes, n, next[n]) != 0;
+    for (std::uint32_t n = vorka::RootNode; n < count; ++n) found += codec.Encoder.Index.FindChildOf(codec.Encoder.Nodes, n, next[n]) != 0;
     benchmark::DoNotOptimize(found);
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * (count - vorka::RootNode)));

@@ -199,7 +199,7 @@ std::uint32_t TDecoder::DeliverPieces(TDecodeState& s, std::uint8_t* out, std::u
 // there, and the node it completes. Stores to the output may alias any
 // member, so nothing here lives in one. True when it stops with a code taken
 // that needs anything else; false when the input ran short first.
-bool TDecoder::CopyCodes(TDecodeState& s, TBitReader& in, std::uint8_t* output, std::uint32_t& doneRef,
+[[gnu::always_inline]] inline bool TDecoder::CopyCodes(TDecodeState& s, TBitReader& in, std::uint8_t* output, std::uint32_t& doneRef,
                          std::uint32_t& roomRef, std::uint32_t windowBack, std::uint32_t callStart,
                          std::uint32_t& codeOut) {
   constexpr std::uint32_t WindowSize = TDicStore::WindowSize;

@@ -71,7 +71,8 @@ template <class TEmit>
 template <class TIndex>
 void TEncoderOf<TIndex>::Start(TDicStore& store) {
   Store = &store;
-  Index.Attach(store.Nodes);
+  Nodes = store.Nodes;
+  Index.Attach(Nodes);
   Queue.Count = 0;
   Queue.Next = 0;
   Bits.Clear();
@@ -85,9 +86,8 @@ void TEncoderOf<TIndex>::Start(TDicStore& store) {
 // never have their address taken.
 template <class TIndex>
 void TEncoderOf<TIndex>::ResetDictionary(TEncodeState& s) {
-  TDicNodes& nodes = Store->Nodes;
-  nodes.InitNodes(Store->Size);
-  Index.Start(nodes);
+  Nodes.InitNodes(Store->Size);
+  Index.Start(Nodes);
   s.Width = 2;
   s.Mask = 3;
   if (s.LongestNow > s.Longest) s.Longest = s.LongestNow;
@@ -105,7 +105,6 @@ void TEncoderOf<TIndex>::ResetDictionary(TEncodeState& s) {
 template <class TIndex>
 template <class TEmit>
 [[gnu::always_inline]] inline void TEncoderOf<TIndex>::EndPhrase(TEncodeState& s, std::uint8_t c, TEmit& emit) {
-  TDicNodes& nodes = Store->Nodes;
   const auto startLiteral = [&](std::uint32_t node) {
     s.Current = node;
     emit(c, LiteralWidth);
@@ -115,7 +114,7 @@ template <class TEmit>
   if (s.Current == RootNode) {
     // The first byte of a stream: the dictionary is already empty.
     emit(codeReset, s.Width);
-    startLiteral(Index.AddChild(nodes, c, RootNode));
+    startLiteral(Index.AddChild(Nodes, c, RootNode));
     return;
   }
   if (s.Literal) {
@@ -124,10 +123,10 @@ template <class TEmit>
     SendPhrase(s, emit);
   }
   if (s.FragLen < s.MaxFrag) {
-    if (Index.AddChild(nodes, c, s.Current) == NilNode) [[unlikely]] {
+    if (Index.AddChild(Nodes, c, s.Current) == NilNode) [[unlikely]] {
       emit(codeReset, s.Width);
       ResetDictionary(s);
-      startLiteral(Index.AddChild(nodes, c, RootNode));
+      startLiteral(Index.AddChild(Nodes, c, RootNode));
       return;
     }
     if (++s.FragLen > s.LongestNow) s.LongestNow = s.FragLen;
@@ -138,13 +137,13 @@ template <class TEmit>
     s.FragLen = 1;
     return;
   }
-  next = Index.AddChild(nodes, c, RootNode);
+  next = Index.AddChild(Nodes, c, RootNode);
   if (next != NilNode) {
     emit(codeLiteral, s.Width);
   } else {
     emit(codeReset, s.Width);
     ResetDictionary(s);
-    next = Index.AddChild(nodes, c, RootNode);
+    next = Index.AddChild(Nodes, c, RootNode);
   }
   startLiteral(next);
 }
@@ -191,28 +190,26 @@ bool TEncoderOf<TIndex>::EncodeBlock(const std::uint8_t* input, std::uint32_t in
   Bits.AttachForWrite(output, outputCapacity);
   while (Queue.Next < Queue.Count && Bits.PutCode(Queue.Value[Queue.Next], Queue.Width[Queue.Next]))
     ++Queue.Next;
-  TEncodeState s = State;
 
   if (inputLength == 0) {
     consumed = 0;
     if (!Bits.AtBlockEnd()) {
-      PutQueue(EncodeEnd(s));
+      PutQueue(EncodeEnd(State));
       Bits.FlushBits();
     }
-    State = s;
     written = Bits.BytesUsed();
     return written != 0;
   }
 
-  TDicNodes& nodes = Store->Nodes;
   // A stream opens with codeReset, after which the unpacker starts from an
   // empty dictionary. Input packed on after a final call without Start must
   // not match nodes that the unpacker has dropped: drop them here too.
-  if (s.Current == RootNode && nodes.NodeCount != FirstPhraseNode) ResetDictionary(s);
+  if (State.Current == RootNode && Nodes.NodeCount != FirstPhraseNode) ResetDictionary(State);
   std::uint32_t p = 0;
   if (Queue.Next == Queue.Count) {
     // Away from the block's end: phrase after phrase with the state and the
     // bit writer in locals.
+    TEncodeState s = State;
     TBitWriter out(Bits);
     std::uint64_t bits = 0;
     TWriterSink sink{out, bits};
@@ -220,7 +217,7 @@ bool TEncoderOf<TIndex>::EncodeBlock(const std::uint8_t* input, std::uint32_t in
     // more (after blocks shorter than a code).
     const bool roomy = out.Bits <= 32;
     while (roomy && out.Room() >= kPhraseEndRoom) {
-      const std::uint32_t n = Index.ScanPhrase(nodes, input + p, inputLength - p, s.Current);
+      const std::uint32_t n = Index.ScanPhrase(Nodes, input + p, inputLength - p, s.Current);
       s.FragLen += n;
       p += n;
       if (p == inputLength) break;
@@ -228,16 +225,16 @@ bool TEncoderOf<TIndex>::EncodeBlock(const std::uint8_t* input, std::uint32_t in
     }
     out.WriteBack(Bits);
     s.OutBits += bits;
+    State = s;
   }
   // Near the block's end: the same step, its pairs through the queue.
   while (p < inputLength && !Bits.AtBlockEnd()) {
-    const std::uint32_t n = Index.ScanPhrase(nodes, input + p, inputLength - p, s.Current);
-    s.FragLen += n;
+    const std::uint32_t n = Index.ScanPhrase(Nodes, input + p, inputLength - p, State.Current);
+    State.FragLen += n;
     p += n;
-    if (p < inputLength) PutQueue(EncodeMiss(s, input[p++]));
+    if (p < inputLength) PutQueue(EncodeMiss(State, input[p++]));
   }
-  s.InBytes += p;
-  State = s;
+  State.InBytes += p;
   consumed = p;
   written = Bits.BytesUsed();
   return p != 0;

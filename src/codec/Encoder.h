@@ -45,6 +45,10 @@ struct TCodeQueue {
 template <class TIndex>
 struct TEncoderOf {
   TDicStore* Store{};
+  // The store's nodes as this encoder counts them: its own copy of the
+  // pointers, beside the index, so that a node store is known not to touch
+  // the index's fields.
+  TDicNodes Nodes{};
   TIndex Index{};
   TEncodeState State{};
   TCodeQueue Queue{};
@@ -69,7 +73,7 @@ struct TEncoderOf {
   // Bits of the code stream so far, and the dictionary's entries in use
   // (control nodes included): for tools that watch a stream grow.
   std::uint64_t StreamBits() const { return State.OutBits; }
-  std::uint32_t NodeCount() const { return Store != nullptr ? Store->Nodes.NodeCount : 0; }
+  std::uint32_t NodeCount() const { return Nodes.NodeCount; }
   double Ratio() const;
 
 private:

@@ -39,7 +39,7 @@ TYPED_TEST(ChildIndex, RandomOrdersAgreeWithAMap) {
     test::TCodec<TypeParam> codec;
     const std::uint32_t size = 500 + rng() % 3000;
     ASSERT_TRUE(codec.Init(size));
-    TDicNodes& d = codec.Store.Nodes;
+    TDicNodes& d = codec.Encoder.Nodes;
     TypeParam& index = codec.Encoder.Index;
     for (int epoch = 0; epoch < 3; ++epoch) {
       SCOPED_TRACE(testing::Message() << "round " << round << " size " << size << " epoch " << epoch);

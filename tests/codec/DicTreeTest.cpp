@@ -17,7 +17,7 @@ protected:
   void SetUp() override { ASSERT_TRUE(codec.Init(4096)); }
   void TearDown() override { codec.Done(); }
 
-  TDicNodes& Nodes() { return codec.Store.Nodes; }
+  TDicNodes& Nodes() { return codec.Encoder.Nodes; }
   TChildTrees& Trees() { return codec.Encoder.Index; }
   std::uint32_t Root() { return Trees().NodeRoot[RootNode]; }
   std::uint32_t Lower(std::uint32_t n) { return Trees().NodeLinks[2 * n]; }
@@ -107,16 +107,16 @@ class DicIndex : public testing::Test {
 protected:
   void SetUp() override { ASSERT_TRUE(codec.Init(4096)); }
   void TearDown() override { codec.Done(); }
-  std::uint32_t Add(std::uint8_t c, std::uint32_t parent) { return codec.Encoder.Index.AddChild(codec.Store.Nodes, c, parent); }
+  std::uint32_t Add(std::uint8_t c, std::uint32_t parent) { return codec.Encoder.Index.AddChild(codec.Encoder.Nodes, c, parent); }
   std::uint32_t Scan(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t& current) {
-    return codec.Encoder.Index.ScanPhrase(codec.Store.Nodes, bytes, length, current);
+    return codec.Encoder.Index.ScanPhrase(codec.Encoder.Nodes, bytes, length, current);
   }
   test::TCodec<TIndex> codec;
 };
 TYPED_TEST_SUITE(DicIndex, test::ChildIndexes, test::IndexNames);
 
 TYPED_TEST(DicIndex, EmptyIndexFindsNothing) {
-  EXPECT_EQ(this->codec.Encoder.Index.FindChildOf(this->codec.Store.Nodes, RootNode, 'a'), NilNode);
+  EXPECT_EQ(this->codec.Encoder.Index.FindChildOf(this->codec.Encoder.Nodes, RootNode, 'a'), NilNode);
   std::uint32_t current = RootNode;
   const std::uint8_t bytes[] = {'a', 'b'};
   EXPECT_EQ(this->Scan(bytes, 2, current), 0u);
@@ -144,15 +144,15 @@ TYPED_TEST(DicIndex, FullStoreRefusesNewNodes) {
   this->codec.Done();
   ASSERT_TRUE(this->codec.Init(500));
   std::uint32_t made = 0;
-  for (std::uint32_t parent = RootNode; this->codec.Store.Nodes.NodeCount < 500; ++made)
+  for (std::uint32_t parent = RootNode; this->codec.Encoder.Nodes.NodeCount < 500; ++made)
     parent = this->Add(static_cast<std::uint8_t>(made), parent);
   EXPECT_EQ(made, 497u);
-  const std::uint32_t count = this->codec.Store.Nodes.NodeCount;
+  const std::uint32_t count = this->codec.Encoder.Nodes.NodeCount;
   EXPECT_EQ(this->Add('z', RootNode), NilNode);
   EXPECT_EQ(this->Add('z', 300), NilNode);
-  EXPECT_EQ(this->codec.Store.Nodes.AppendNode('z', RootNode), NilNode);
-  EXPECT_EQ(this->codec.Store.Nodes.NodeCount, count);
-  EXPECT_EQ(this->codec.Encoder.Index.FindChildOf(this->codec.Store.Nodes, RootNode, 'z'), NilNode);
+  EXPECT_EQ(this->codec.Encoder.Nodes.AppendNode('z', RootNode), NilNode);
+  EXPECT_EQ(this->codec.Encoder.Nodes.NodeCount, count);
+  EXPECT_EQ(this->codec.Encoder.Index.FindChildOf(this->codec.Encoder.Nodes, RootNode, 'z'), NilNode);
   // The chain made is intact.
   std::string chain;
   for (std::uint32_t k = 0; k < 497; ++k) chain.push_back(static_cast<char>(k));
@@ -165,7 +165,7 @@ TEST(DicUnwind, RoomAroundThePhraseLength) {
   test::TTreeCodec codec;
   ASSERT_TRUE(codec.Init(500));
   codec.StartUnpacking();
-  TDicNodes& nodes = codec.Store.Nodes;
+  TDicNodes& nodes = codec.Encoder.Nodes;
   std::uint32_t node = RootNode;
   for (const char c : std::string("phrase")) node = nodes.AppendNode(static_cast<std::uint8_t>(c), node);
   struct Case { std::uint32_t room; std::int64_t result; };

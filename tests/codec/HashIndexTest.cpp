@@ -22,7 +22,7 @@ using THashCodec = test::TCodec<THashIndex>;
 std::uint32_t TableEntries(const THashCodec& codec) {
   std::uint32_t roots = 0;
   for (const std::uint32_t n : codec.Encoder.Index.RootChild) roots += n != NilNode;
-  return codec.Store.Nodes.NodeCount - FirstPhraseNode - roots;
+  return codec.Encoder.Nodes.NodeCount - FirstPhraseNode - roots;
 }
 
 TEST(HashIndexTable, GrowsWithTheEntriesAndStartsSmallAfterAReset) {
@@ -48,7 +48,7 @@ TEST(HashIndexTable, GrowsWithTheEntriesAndStartsSmallAfterAReset) {
   // home by a lookup over all regions. Such a lookup rebuilds the parent's
   // phrase hash by a slow path meant for rare use, so every 97th entry is
   // looked up (some 4000), which keeps the test short under the sanitizers.
-  std::vector<bool> seen(codec.Store.Nodes.NodeCount);
+  std::vector<bool> seen(codec.Encoder.Nodes.NodeCount);
   std::uint32_t filled = 0;
   for (std::uint32_t i = 0; i < codec.Encoder.Index.Slots(); ++i) {
     const std::uint64_t e = codec.Encoder.Index.Entry(i);
@@ -61,12 +61,12 @@ TEST(HashIndexTable, GrowsWithTheEntriesAndStartsSmallAfterAReset) {
     EXPECT_FALSE(seen[node]) << "node " << node << " twice";
     seen[node] = true;
     if (filled % 97 == 0) {
-      ASSERT_EQ(codec.Encoder.Index.FindChildOf(codec.Store.Nodes, parent, c), node) << "entry " << i;
+      ASSERT_EQ(codec.Encoder.Index.FindChildOf(codec.Encoder.Nodes, parent, c), node) << "entry " << i;
     }
   }
   EXPECT_EQ(filled, entries);
-  for (std::uint32_t n = FirstPhraseNode; n < codec.Store.Nodes.NodeCount; ++n) {
-    if (codec.Encoder.Index.RootChild[codec.Store.Nodes.NodeChar[n]] != n) {
+  for (std::uint32_t n = FirstPhraseNode; n < codec.Encoder.Nodes.NodeCount; ++n) {
+    if (codec.Encoder.Index.RootChild[codec.Encoder.Nodes.NodeChar[n]] != n) {
       ASSERT_TRUE(seen[n]) << "node " << n << " lost";
     }
   }
@@ -151,7 +151,7 @@ TEST(HashIndexTable, FirstUseMayBeAnyCall) {
     THashCodec codec;
     ASSERT_TRUE(codec.Init(4096));
     codec.StartPacking();
-    TDicNodes& d = codec.Store.Nodes;
+    TDicNodes& d = codec.Encoder.Nodes;
     THashIndex& index = codec.Encoder.Index;
     const std::uint32_t a = index.AddChild(d, 'a', RootNode);
     std::uint32_t current = a;

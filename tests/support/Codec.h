@@ -35,7 +35,7 @@ struct TCodec {
   void SetMaxFragment(std::uint32_t n) { Store.SetMaxFragment(n); }
   std::uint32_t DictionarySize() const { return Store.DictionarySize(); }
   std::uint32_t MaxFragment() const { return Store.MaxFragment(); }
-  TDicNodes& Nodes() { return Store.Nodes; }
+  TDicNodes& Nodes() { return Encoder.Nodes; }  // as the encoder counts them
   void StartPacking() { Encoder.Start(Store); }
   void StartUnpacking() { Decoder.Start(Store); }
   bool EncodeBlock(const std::uint8_t* in, std::uint32_t inLength, std::uint32_t& consumed, std::uint8_t* out,

@@ -15,7 +15,7 @@
 
 namespace {
 
-using TLZCodec = vorka::test::TTreeCodec;
+using TCodec = vorka::test::TTreeCodec;
 using vorka::fuzz::Settings;
 using vorka::fuzz::Splitter;
 
@@ -32,7 +32,7 @@ struct Decoded {
 
 Decoded Decode(std::uint32_t dicSize, std::uint32_t maxFrag, const std::uint8_t* data,
                std::size_t size, Splitter inSplit, Splitter outSplit) {
-  TLZCodec codec;
+  TCodec codec;
   VORKA_FUZZ_CHECK(codec.Init(dicSize));
   codec.SetMaxFragment(maxFrag);
   codec.StartUnpacking();

@@ -15,7 +15,7 @@
 
 namespace {
 
-using TLZCodec = vorka::test::TTreeCodec;
+using TCodec = vorka::test::TTreeCodec;
 using vorka::fuzz::Settings;
 using vorka::fuzz::Splitter;
 
@@ -42,7 +42,8 @@ private:
   std::unique_ptr<std::uint8_t[]> block_;
 };
 
-std::vector<std::uint8_t> Pack(TLZCodec& codec, const std::uint8_t* data, std::size_t size,
+template <class TAnyCodec>
+std::vector<std::uint8_t> Pack(TAnyCodec& codec, const std::uint8_t* data, std::size_t size,
                                Splitter inSplit, Splitter outSplit) {
   codec.StartPacking();
   Window in(size + 1);
@@ -86,7 +87,7 @@ std::vector<std::uint8_t> Pack(TLZCodec& codec, const std::uint8_t* data, std::s
 
 // Unpacks exactly `size` bytes, as the file layer does, and checks that the
 // stream was consumed to its last byte.
-std::vector<std::uint8_t> Unpack(TLZCodec& codec, const std::vector<std::uint8_t>& stream,
+std::vector<std::uint8_t> Unpack(TCodec& codec, const std::vector<std::uint8_t>& stream,
                                  std::size_t size, Splitter inSplit, Splitter outSplit) {
   codec.StartUnpacking();
   Window in(stream.size() + 1);
@@ -131,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* plain = settings.Rest();
   const std::size_t length = settings.RestSize();
 
-  TLZCodec codec;
+  TCodec codec;
   VORKA_FUZZ_CHECK(codec.Init(dicSize));
   codec.SetMaxFragment(maxFrag);
   const std::uint32_t effective = codec.MaxFragment();
@@ -143,9 +144,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Pack(codec, plain, length, Splitter(inBlock, seed * 0x9E3779B9u),
            Splitter(outBlock, (seed >> 1) * 0x85EBCA6Bu));
   VORKA_FUZZ_CHECK(whole == split);
+  // The hash index finds the same phrases, so it writes the same stream.
+  vorka::test::TCodec<vorka::THashIndex> hashed;
+  VORKA_FUZZ_CHECK(hashed.Init(dicSize));
+  hashed.SetMaxFragment(maxFrag);
+  VORKA_FUZZ_CHECK(Pack(hashed, plain, length, Splitter(outBlock, seed), Splitter(inBlock, seed)) == whole);
 
   // A separate object, as the unpacker is another run with the same settings.
-  TLZCodec unpacker;
+  TCodec unpacker;
   VORKA_FUZZ_CHECK(unpacker.Init(dicSize));
   unpacker.SetMaxFragment(maxFrag);
   VORKA_FUZZ_CHECK(unpacker.MaxFragment() == effective);

@@ -213,7 +213,7 @@ def svg(title, panels, xlabel, xlog=False, xmarks=(), note="", width=720, panel_
         ly += 17
     legend_marks = {}
     for x, label, colour in xmarks:
-        legend_marks.setdefault(colour, label.split(":")[0])
+        legend_marks.setdefault(colour, label.split(": ")[0])
     for colour, label in legend_marks.items():
         out.append(f'<line x1="{lx + 12}" x2="{lx + 12}" y1="{ly - 7}" y2="{ly + 7}" stroke="{colour}"/>')
         out.append(f'<text x="{lx + 30}" y="{ly + 4}">{esc(label)}</text>')

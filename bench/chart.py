@@ -130,8 +130,14 @@ def svg(title, panels, xlabel, xlog=False, xmarks=(), note="", width=720, panel_
     xs = [p[0] for pan in panels for s in pan.series for p in s.points] + [m[0] for m in xmarks]
     if xlog:
         xs = [x for x in xs if x > 0]
-    x_lo, x_hi, x_ticks = (log_axis(min(xs), max(xs)) if xlog else linear_axis(min(xs), max(xs), zero=True)) \
-        if xs else (0.0, 1.0, [0.0, 1.0])
+    if xs:
+        x_lo, x_hi, x_ticks = log_axis(min(xs), max(xs)) if xlog else linear_axis(min(xs), max(xs), zero=True)
+    else:
+        x_lo, x_hi, x_ticks = (1.0, 10.0, [1.0, 10.0]) if xlog else (0.0, 1.0, [0.0, 1.0])
+    if xs and not xlog and max(xs) > x_lo:
+        # A linear axis (offsets along a file) ends where the data ends.
+        x_hi = max(xs)
+        x_ticks = [t for t in x_ticks if t <= x_hi]
 
     def fx(x):
         if xlog:
@@ -297,6 +303,8 @@ def speed_chart(rows, sweep, what, title, width=620):
                              marker="triangle", dash="5 3" if build == "hash" else "", size=3))
     # The sweep goes underneath: the marked points of the runs stay on top.
     series.sort(key=lambda s: 0 if "sweep" in s.name else 2 if s.name.startswith("vorka") else 1)
+    if not any(r[key] > 0 for r in rows) and not sweep:
+        title += " (no speed to draw: the input is empty)"
     return svg(title, [Panel("packed/plain (lower is better)", series, better="lower right")],
                f"{what} speed, MB/s (log scale; whole processes, median)", xlog=True, width=width, panel_height=330,
                legend_width=170)

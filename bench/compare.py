@@ -68,6 +68,8 @@ def writable_folder(path, what="--out"):
     """Makes the folder when it is missing and proves that a file can be
     created in it, before anything is measured; a one-line failure if not."""
     folder = pathlib.Path(path)
+    if folder.exists() and not folder.is_dir():
+        fail(f"{what} {path} is a file, not a folder")
     try:
         folder.mkdir(parents=True, exist_ok=True)
         fd, probe = tempfile.mkstemp(dir=folder, prefix=".write-probe-")

@@ -300,7 +300,7 @@ def speed_chart(rows, sweep, what, title, width=620):
                 point_tip(f"vorka ({build}) /l:{r['dictionary']}" + (" (default)" if r["dictionary"] == 100000 else ""),
                           r["ratio"], r[skey], what, r["packed_bytes"])) for r in members]
         series.append(Series(f"vorka /l: sweep ({build})", pts, "#e6a0a0" if build == "tree" else "#c7a5d6",
-                             marker="triangle", dash="5 3" if build == "hash" else "", size=3))
+                             marker="triangle", dash="2 3" if build == "hash" else "6 3", size=3))
     # The sweep goes underneath: the marked points of the runs stay on top.
     series.sort(key=lambda s: 0 if "sweep" in s.name else 2 if s.name.startswith("vorka") else 1)
     if not any(r[key] > 0 for r in rows) and not sweep:

@@ -331,6 +331,72 @@ def check_sweep(a, work, files):
                           str(work / "missing")]), "sweep.py on a missing file")
 
 
+def check_report(a, work, files):
+    """compare.py's report of a small run, and a sweep joined to it, opened
+    from disk in headless Chromium: it loads with no console message and no
+    request but its own, every input has its two charts, and every point
+    carries its values in its <title>. The screenshot stays for a person."""
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+    except ImportError:
+        check(False, "python3-selenium is missing (bash scripts/deps.sh chromium chromium-driver python3-selenium)")
+        return
+    bench = pathlib.Path(a.source) / "bench"
+    out = work / "report"
+    inputs = [files["text"][0], files["random"][0]]
+    r = run([sys.executable, str(bench / "compare.py"), "--vorka", a.vorka, "--files", *map(str, inputs),
+             "--runs", "1", "--levels", "quick", "--out", str(out)])
+    if not check(r.returncode == 0, f"compare.py exited {r.returncode}: {r.stderr.decode()}"):
+        return
+    r = run([sys.executable, str(bench / "sweep.py"), "--vorka", a.vorka, "--runs", "1", "--largest", "1000000",
+             "--out", str(out), str(inputs[0])])
+    if not check(r.returncode == 0, f"sweep.py exited {r.returncode}: {r.stderr.decode()}"):
+        return
+    options = webdriver.ChromeOptions()
+    options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
+    for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=1320,1100", "--hide-scrollbars"):
+        options.add_argument(arg)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
+    driver = webdriver.Chrome(service=Service(shutil.which("chromedriver") or "/usr/bin/chromedriver"),
+                              options=options)
+    try:
+        page = (out / "report.html").resolve().as_uri()
+        driver.get(page)
+        sections = driver.execute_script("""
+            return [...document.querySelectorAll('section.input')].map(s => ({
+              name: s.dataset.input,
+              charts: [...s.querySelectorAll('.chart')].map(c => c.dataset.chart),
+              points: [...s.querySelectorAll('.chart svg .point')].map(p => {
+                const t = p.querySelector('title'); return t ? t.textContent : null; }),
+              box: s.querySelector('.chart svg').getBoundingClientRect().width}));""")
+        check(sorted(x["name"] for x in sections) == sorted(p.name for p in inputs),
+              f"report: sections {[x['name'] for x in sections]}")
+        for x in sections:
+            label = f"report, {x['name']}"
+            check(x["charts"] == ["pack", "unpack"] and x["box"] > 300, f"{label}: charts {x['charts']}, {x['box']} px")
+            check(len(x["points"]) >= 2 * 3, f"{label}: {len(x['points'])} points")
+            bare = [t for t in x["points"] if t is None or not re.search(
+                r"^.+: packed/plain \d\.\d{4}, (un)?pack \d+\.\d MB/s, \d+ packed bytes$", t)]
+            check(not bare, f"{label}: points without their values: {bare[:3]}")
+            if x["name"] == inputs[0].name:
+                check(any(") /l:" in t for t in x["points"] if t), f"{label}: no sweep points")
+        requests = set()
+        for entry in driver.get_log("performance"):
+            message = json.loads(entry["message"])["message"]
+            if message["method"] == "Network.requestWillBeSent":
+                requests.add(message["params"]["request"]["url"])
+        check(requests == {page}, f"report: requests beside the page: {sorted(requests - {page})}")
+        console = driver.get_log("browser")
+        check(not console, f"report: console messages {console}")
+        shot = pathlib.Path(a.screenshot).resolve()
+        shot.parent.mkdir(parents=True, exist_ok=True)
+        check(driver.save_screenshot(str(shot)), f"report: no screenshot at {shot}")
+        print(f"screenshot of the report: {shot}")
+    finally:
+        driver.quit()
+
+
 def check_readme(a, work, files):
     """The README's sample output is what `vorka cd /go` prints for the sample
     file, run from a folder shown as /home/me/vorka/build; times and speeds
@@ -360,18 +426,19 @@ def check_readme(a, work, files):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("check", choices=("profile", "compare", "sweep", "readme"))
+    ap.add_argument("check", choices=("profile", "compare", "sweep", "readme", "report"))
     ap.add_argument("--vorka", required=True)
     ap.add_argument("--profile")
     ap.add_argument("--sanitized", action="store_true", help="the programs are built with sanitizers")
+    ap.add_argument("--screenshot", default="report-check/report.png", help="where the report check saves its picture")
     ap.add_argument("--source", default=str(pathlib.Path(__file__).resolve().parents[2]))
     ap.add_argument("--corpus", default=str(pathlib.Path(__file__).resolve().parents[3] / "shared" / "corpus"))
     a = ap.parse_args()
     with tempfile.TemporaryDirectory(prefix="vorka-tools-") as tmp:
         work = pathlib.Path(tmp)
         files = make_inputs(work, a.corpus)
-        {"profile": check_profile, "compare": check_compare, "sweep": check_sweep, "readme": check_readme}[a.check](
-            a, work, files)
+        {"profile": check_profile, "compare": check_compare, "sweep": check_sweep, "readme": check_readme,
+         "report": check_report}[a.check](a, work, files)
     if FAILURES:
         print(f"{len(FAILURES)} check(s) failed")
         sys.exit(1)

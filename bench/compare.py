@@ -443,7 +443,7 @@ def main():
         if not corpus.is_dir():
             fail(f"no corpus at {corpus} (give --corpus DIR, or --files F...)")
         files = sorted(p for p in corpus.rglob("*") if p.is_file() and p.parent.name != "corpus")
-        if a.only:
+        if a.only is not None:  # "--only" alone: the concatenation only
             files = [p for p in files if p.name in a.only]
         big_mb = 100 if a.big_mb is None else a.big_mb
     # Everything this run writes is checked before anything is measured.

@@ -288,7 +288,7 @@ def speed_chart(rows, sweep, what, title, width=620):
                                  marker="diamond" if hashed else "star", line=False, size=6 if hashed else 5.5))
         else:
             levels = [r["level"] for r in members]
-            label = f"{fam} {levels[0]}" + (f" to {levels[-1]}" if len(levels) > 1 else "")
+            label = f"{fam} {' '.join(levels)}" if len(levels) <= 4 else f"{fam} {levels[0]} to {levels[-1]}"
             series.append(Series(label, pts, colour_for(fam, used), marker="circle", size=3))
     builds = {}
     for r in sweep:

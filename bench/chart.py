@@ -168,7 +168,7 @@ def svg(title, panels, xlabel, xlog=False, xmarks=(), note="", width=720, panel_
                 return y0 + ph * (1 - (math.log10(y) - math.log10(y_lo)) / (math.log10(y_hi) - math.log10(y_lo)))
             return y0 + ph * (1 - (y - y_lo) / (y_hi - y_lo))
 
-        out.append(f'<g class="panel">')
+        out.append('<g class="panel">')
         # The axis title stands above the plot, clear of the top tick.
         out.append(f'<text x="{left}" y="{y0 - 6}" font-weight="bold">{esc(pan.label)}</text>')
         for t in y_ticks:

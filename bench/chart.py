@@ -270,7 +270,7 @@ def point_tip(name, ratio, speed, what, packed):
     return f"{name}: packed/plain {ratio:.4f}, {what} {speed:.1f} MB/s, {packed} packed bytes"
 
 
-def speed_chart(rows, sweep, what, title, width=620):
+def speed_chart(rows, sweep, what, title, width=620, note=""):
     """One chart: packed/plain against pack or unpack speed (log), each peer
     the line of its levels, vorka's indexes as marked points, its /l: sweep
     as dashed lines."""
@@ -307,7 +307,7 @@ def speed_chart(rows, sweep, what, title, width=620):
         title += " (no speed to draw: the input is empty)"
     return svg(title, [Panel("packed/plain (lower is better)", series, better="lower right")],
                f"{what} speed, MB/s (log scale; whole processes, median)", xlog=True, width=width, panel_height=330,
-               legend_width=170)
+               legend_width=170, note=note)
 
 
 def figures_table(rows, sweep):

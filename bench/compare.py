@@ -310,10 +310,12 @@ def table(rows):
     return "\n".join(lines) + "\n"
 
 
-def svg(rows, focus):
+def svg(rows, focus, meta):
     """The first input's two charts side by side: ratio against pack speed and against unpack speed."""
     pts = [r for r in rows if r["input"] == focus]
-    return chart.side_by_side([chart.speed_chart(pts, [], what, f"{focus}: {what}ing") for what in ("pack", "unpack")])
+    note = f"{meta['date']}; {meta['machine'].split(', Python')[0]}"
+    return chart.side_by_side([chart.speed_chart(pts, [], what, f"{focus}: {what}ing", note=note)
+                               for what in ("pack", "unpack")])
 
 
 CSV_FIELDS = ["input", "bytes", "compressor", "packed_per_plain", "pack_mb_s", "unpack_mb_s", "peak_mib",
@@ -475,7 +477,7 @@ def main():
     text = table(rows)
     try:
         (outdir / "results.md").write_text(text)
-        (outdir / "results.svg").write_text(svg(rows, inputs[0].name))
+        (outdir / "results.svg").write_text(svg(rows, inputs[0].name, meta))
         write_rows(rows, outdir / "results.csv", None)
         write_rows(rows, a.csv, a.json)
         report = write_report(outdir, "compare.py", meta)

@@ -4,7 +4,6 @@
     check_tools.py profile|compare|sweep|readme --vorka EXE [--profile EXE] [--source DIR] [--corpus DIR]
     check_tools.py report --vorka EXE --screenshot PNG
 
-
 Each check runs the real tool on small inputs (a seeded random file, an empty
 file, a seeded text and a corpus file when the corpus is there) and tests what
 it wrote against the program itself: packed sizes, resets and phrase lengths

@@ -218,7 +218,9 @@ TEST(PlatformOutput, CommitAppliesModeTimeAndAttributes) {
     if (c.OldMode != 0) {
       ASSERT_EQ(chmod(name.c_str(), c.OldMode), 0);
     }
-    out.OldMode = c.OldMode;
+    if (c.OldMode != 0) {
+      out.OldMode = c.OldMode;
+    }
     ASSERT_TRUE(platform::CommitOutput(f, out, c.Restore, c.Attr, dos));
     const mode_t expected = c.OldMode == 0 ? (c.Expected & ~022) : c.Expected;
     EXPECT_EQ(ModeOf(name), expected);

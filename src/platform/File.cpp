@@ -227,26 +227,33 @@ bool SameIdentity(const struct stat& a, const TOutput& out) {
   return static_cast<std::uint64_t>(a.st_dev) == out.TargetDev && static_cast<std::uint64_t>(a.st_ino) == out.TargetIno;
 }
 
+enum class TReach { Reached, NoName, Failed };
+
+bool OutOfResources(int error) { return error == EMFILE || error == ENFILE || error == ENOMEM; }
+
 // Opens the folder in which a name reaches the opened file (dev and ino in
-// out) and keeps that name; false for a file that no name reaches any more
-// (deleted, a memory file) or one the name's reading does not lead to.
-bool FindTargetFolder(const std::string& name, TOutput& out) {
+// out) and keeps that name. NoName for a file that no name reaches any more
+// (deleted, a memory file) or one the name's reading does not lead to;
+// Failed when the system ran out of descriptors or memory on the way.
+TReach FindTargetFolder(const std::string& name, TOutput& out) {
   std::string path = name;
-  if (!FollowFinalLinks(path)) return false;
+  if (!FollowFinalLinks(path)) return OutOfResources(errno) ? TReach::Failed : TReach::NoName;
   const std::size_t slash = path.rfind('/');
   const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (leaf.empty() || leaf == "." || leaf == ".." || !CopyName(out.Target, kLeafMax, leaf)) return false;
+  if (leaf.empty() || leaf == "." || leaf == ".." || !CopyName(out.Target, kLeafMax, leaf)) return TReach::NoName;
   const std::string folder =
       slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
   const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return OutOfResources(errno) ? TReach::Failed : TReach::NoName;
   struct stat st {};
-  if (::fstatat(fd, out.Target, &st, AT_SYMLINK_NOFOLLOW) != 0 || !SameIdentity(st, out)) {
+  const bool found = ::fstatat(fd, out.Target, &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!found || !SameIdentity(st, out)) {
+    const int why = found ? 0 : errno;
     ::close(fd);
-    return false;
+    return OutOfResources(why) ? TReach::Failed : TReach::NoName;
   }
   out.Folder = fd;
-  return true;
+  return TReach::Reached;
 }
 
 // Whether the kernel will let this process rename a new file over the target:
@@ -402,7 +409,16 @@ bool CreateOutput(TFile& file, TOutput& out, const std::string& name) {
   // A deleted file or a memory file reached through /proc/self/fd: no name
   // to rename onto; the same for a file another user keeps in a sticky
   // folder, or a mount point.
-  if (!FindTargetFolder(name, out) || !RenameAllowed(out)) {
+  const TReach reach = FindTargetFolder(name, out);
+  if (reach == TReach::Failed) {
+    ::close(fd);
+    file.Fd = -1;
+    struct stat now {};
+    if (created && ::lstat(name.c_str(), &now) == 0 && SameIdentity(now, out)) ::unlink(name.c_str());
+    ForgetOutput(out);
+    return false;
+  }
+  if (reach == TReach::NoName || !RenameAllowed(out)) {
     StartInPlace(fd, out);
     return true;
   }

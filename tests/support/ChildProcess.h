@@ -45,6 +45,11 @@ struct ChildLimits {
   // Seconds until SIGALRM ends the child, so a hang shows as status
   // 128 + SIGALRM instead of stopping the test run.
   unsigned TimeLimit = 0;
+  // Under FileSize, leave SIGXFSZ at its default action, as a shell's
+  // "ulimit -f" does, instead of ignoring it.
+  bool FileSizeSignal = false;
+  // RLIMIT_NOFILE: the lowest descriptor number the child may not open.
+  std::uint64_t OpenFiles = 0;
 };
 
 // Exit statuses of a child that could not set itself up.

@@ -8,9 +8,11 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -231,10 +233,13 @@ TEST(PlatformOutput, CommitAppliesModeTimeAndAttributes) {
   umask(mask);
 }
 
-// A signal that ends the program while a temporary file exists takes the file
-// with it, and the program still ends by that signal.
-TEST(PlatformOutput, SignalRemovesTheTemporaryFile) {
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+// A signal that ends the program while outputs are open takes their temporary
+// files, and a target created empty for the run, with it, whichever thread
+// opened them; the program still ends by that signal.
+TEST(PlatformOutput, SignalRemovesTheTemporaryFiles) {
+  const int signals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1, SIGUSR2,
+                         SIGALRM, SIGPIPE, SIGXCPU, SIGVTALRM, SIGPROF};
+  for (const int sig : signals) {
     SCOPED_TRACE(sig);
     ScratchDir dir;
     WriteFile(dir / "target", "old bytes");
@@ -242,19 +247,25 @@ TEST(PlatformOutput, SignalRemovesTheTemporaryFile) {
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      for (const int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
-      platform::TFile f;
-      platform::TOutput out{};
+      for (const int s : signals) signal(s, SIG_DFL);
+      const rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
+      platform::TFile f, g;
+      static platform::TOutput out, other;
       if (!platform::CreateOutput(f, out, dir / "target")) _exit(1);
       if (platform::Write(f, "partial", 7) != 7) _exit(2);
+      bool opened = false;
+      std::thread([&] { opened = platform::CreateOutput(g, other, dir / "fresh"); }).join();
+      if (!opened || platform::Write(g, "partial", 7) != 7) _exit(3);
       raise(sig);
-      _exit(3);
+      _exit(4);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
     EXPECT_EQ(WTERMSIG(status), sig);
     EXPECT_EQ(ReadFile(dir / "target"), "old bytes");
+    EXPECT_FALSE(fs::exists(dir / "fresh"));
     EXPECT_EQ(Temporaries(dir.Path()), 0u);
   }
 }

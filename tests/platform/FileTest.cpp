@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -80,10 +81,16 @@ TEST(PlatformFileOpen, CreateWriteTruncatesAndAcceptsDevices) {
 // it and renamed into place by CommitOutput; AbandonOutput leaves the old
 // target; devices are written in place.
 
+// Temporary files in the folder; each must carry the 64-bit random part.
 std::size_t Temporaries(const fs::path& folder) {
+  static const std::regex form(R"(\.vorka-[0-9a-f]{16}\.tmp)");
   std::size_t n = 0;
-  for (const auto& e : fs::directory_iterator(folder))
-    if (e.path().filename().string().rfind(".vorka-", 0) == 0) ++n;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind(".vorka-", 0) != 0) continue;
+    EXPECT_TRUE(std::regex_match(name, form)) << name;
+    ++n;
+  }
   return n;
 }
 

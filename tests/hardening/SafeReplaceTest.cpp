@@ -1,8 +1,10 @@
 // The real program trusted with files it must not lose: a damaged Size field,
 // names through symbolic links and "..", sources that change while they are
-// packed, racing runs, long names, a full disk and signals. Every case checks
-// the whole scratch folder afterwards: no file other than the named output
-// changed, and the named output is either the old file or the whole new one.
+// packed, racing runs, long names, a full disk, no descriptor left, signals,
+// links and files planted in sticky folders, and outputs that are no named
+// regular file. Every case checks what a user would: no file other than the
+// named output changed, and the named output is either the old file or the
+// whole new one.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -8,28 +8,38 @@ of the machine hits all of them alike. Peak memory is the largest resident set
 the child reported (getrusage of the waited-for process).
 
     bench/compare.py --vorka build/vorka [--runs 5] [--big-mb 100] [--out bench/results] [--clock cpu]
-    bench/compare.py --vorka build/vorka --files a.bin b.txt [--csv rows.csv] [--json rows.json]
+    bench/compare.py --vorka build/vorka --files a.bin b.txt [--levels full] [--csv rows.csv] [--json rows.json]
 
 Measures the corpus (its files, the Canterbury and Calgary files concatenated
-and a generated file) or, with --files, the files given. Writes results.md
-(the table) and results.svg (packed/plain ratio against pack and unpack speed)
-into the output folder, prints the table, and with --csv / --json writes the
-rows in that form too.
+and a generated file) or, with --files, the files given, with vorka's tree and
+hash indexes and each installed peer at a few of its levels (--levels full:
+all of them). Writes into the output folder results.md (the table),
+results.csv (the rows), results.svg (packed/plain ratio against pack and
+unpack speed for the first input) and report.html (one page: every input's
+charts and figures; sweep.py's rows join it when it writes into the same
+folder), prints the table, and with --csv / --json writes the rows there too.
 """
 import argparse
 import csv
 import filecmp
+import hashlib
 import html
 import json
 import os
 import pathlib
+import platform
 import random
+import re
+import shlex
 import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import chart  # noqa: E402
 
 GNU_TIME = "/usr/bin/time"
 # "wall": elapsed time of each process; "cpu": its user + system time, which
@@ -52,6 +62,32 @@ def need_program(path, what):
     if not os.path.isfile(path) or not os.access(path, os.X_OK):
         fail(f"{what} {path} is not an executable file (build it first)")
     return os.path.abspath(path)
+
+
+def writable_folder(path, what="--out"):
+    """Makes the folder when it is missing and proves that a file can be
+    created in it, before anything is measured; a one-line failure if not."""
+    folder = pathlib.Path(path)
+    if folder.exists() and not folder.is_dir():
+        fail(f"{what} {path} is a file, not a folder")
+    try:
+        folder.mkdir(parents=True, exist_ok=True)
+        fd, probe = tempfile.mkstemp(dir=folder, prefix=".write-probe-")
+        os.close(fd)
+        os.unlink(probe)
+    except OSError as e:
+        fail(f"cannot write into {what} {path}: {e.strerror or e}")
+    return folder
+
+
+def writable_file(path, what):
+    """The same for a file to be written at the end: its folder takes new
+    files, and an existing file of that name can be written over."""
+    if os.path.isdir(path):
+        fail(f"{what} {path} is a folder, not a file")
+    writable_folder(os.path.dirname(os.path.abspath(path)), f"the folder of {what}")
+    if os.path.exists(path) and not os.access(path, os.W_OK):
+        fail(f"cannot write {what} {path}: permission denied")
 
 
 def run(argv, stdin=None, stdout=None, peak=False, ok=(0,), env=None):
@@ -107,10 +143,13 @@ def run(argv, stdin=None, stdout=None, peak=False, ok=(0,), env=None):
 
 
 class Vorka:
-    """The program; index is the child index it packs with (VORKA_INDEX)."""
+    """The program with one index: index "tree" or "hash" is passed in
+    VORKA_INDEX, which a program that picks its index at run time honours and
+    an older one (one index per build) ignores."""
 
     def __init__(self, exe, name="vorka", extra=(), index="tree"):
         self.exe, self.name, self.extra, self.index = exe, name, list(extra), index
+        self.family, self.level = name, ""
         self.env = dict(os.environ, VORKA_INDEX=index)
 
     # Names are made absolute: vorka takes a name without "/" from its own folder.
@@ -123,6 +162,32 @@ class Vorka:
                    peak=peak, env=self.env)
 
 
+def picks_index_at_run_time(exe):
+    """Whether the program reads VORKA_INDEX: given a value it does not know,
+    such a program names the two it knows on standard error."""
+    with tempfile.TemporaryDirectory(prefix="vorka-probe-") as tmp:
+        src = os.path.join(tmp, "probe")
+        with open(src, "wb") as f:
+            f.write(b"probe probe probe\n")
+        r = subprocess.run([exe, "c", f"/0:{src}", f"/1:{src}.packed", "/go"], stdin=subprocess.DEVNULL,
+                           capture_output=True, env=dict(os.environ, VORKA_INDEX="no-such-index"))
+    err = r.stderr.decode(errors="replace")
+    return "tree" in err and "hash" in err
+
+
+def vorka_builds(exe, hash_exe, tree_name, hash_name):
+    """The tree index and, from --vorka-hash or from the one program when it
+    picks its index at run time, the hash index."""
+    builds = [Vorka(exe, tree_name, index="tree")]
+    if hash_exe:
+        builds.append(Vorka(hash_exe, hash_name, index="hash"))
+    elif picks_index_at_run_time(exe):
+        builds.append(Vorka(exe, hash_name, index="hash"))
+    else:
+        print(f"note: {exe} has one index per build; give --vorka-hash for the hash build", file=sys.stderr)
+    return builds
+
+
 class Filter:
     """A peer that packs standard input to standard output. pack_ok: the exit
     statuses of a successful pack (compress exits 2 when the output is not
@@ -130,6 +195,7 @@ class Filter:
 
     def __init__(self, name, pack_argv, unpack_argv, pack_ok=(0,)):
         self.name, self.pack_argv, self.unpack_argv, self.pack_ok = name, pack_argv, unpack_argv, pack_ok
+        self.family, _, self.level = name.partition(" ")
 
     def pack(self, src, packed, peak=False):
         return run(self.pack_argv, stdin=src, stdout=packed, peak=peak, ok=self.pack_ok)
@@ -138,20 +204,30 @@ class Filter:
         return run(self.unpack_argv, stdin=packed, stdout=out, peak=peak)
 
 
-def peers():
+# Each peer's ladder of levels: (tool, option prefix, quick levels, all levels,
+# extra pack options, unpack command). compress -b16 is the classic peer
+# whose figures the table divides by.
+LADDERS = [
+    ("compress", "-b", [16], range(9, 17), [], ["compress", "-d", "-c"]),
+    ("gzip", "-", [1, 6, 9], range(1, 10), [], ["gzip", "-d", "-c"]),
+    ("zstd", "-", [1, 3, 9, 19], range(1, 20), ["-q"], ["zstd", "-d", "-c", "-q"]),
+    ("xz", "-", [0, 6], range(0, 10), [], ["xz", "-d", "-c"]),
+    ("lz4", "-", [1, 9], range(1, 13), [], ["lz4", "-d", "-c"]),
+    ("bzip2", "-", [1, 9], range(1, 10), [], ["bzip2", "-d", "-c"]),
+]
+
+
+def peers(levels="quick"):
     found = []
-    table = [
-        ("compress -b16", "compress", ["compress", "-c", "-b16"], ["compress", "-d", "-c"]),
-        ("gzip -1", "gzip", ["gzip", "-1", "-c"], ["gzip", "-d", "-c"]),
-        ("gzip -6", "gzip", ["gzip", "-6", "-c"], ["gzip", "-d", "-c"]),
-        ("lz4 -1", "lz4", ["lz4", "-1", "-c"], ["lz4", "-d", "-c"]),
-        ("zstd -1", "zstd", ["zstd", "-1", "-c", "-q"], ["zstd", "-d", "-c", "-q"]),
-    ]
-    for name, tool, p, u in table:
-        if shutil.which(tool):
-            found.append(Filter(name, p, u, (0, 2) if tool == "compress" else (0,)))
-        else:
-            print(f"note: {tool} is not installed; {name} left out", file=sys.stderr)
+    for tool, prefix, quick, full, extra, unpack in LADDERS:
+        if not shutil.which(tool):
+            print(f"note: {tool} is not installed; it is left out", file=sys.stderr)
+            continue
+        for level in quick if levels == "quick" else full:
+            name = f"{tool} {prefix}{level}"
+            # compress exits 2 when the output is not smaller, having written it.
+            found.append(Filter(name, [tool, f"{prefix}{level}", "-c", *extra], unpack,
+                                (0, 2) if tool == "compress" else (0,)))
     return found
 
 
@@ -207,12 +283,18 @@ def measure(inputs, coders, runs, scratch):
             s = samples[c.name]
             tp, tu = statistics.median(s["pack"]), statistics.median(s["unpack"])
             rows.append({
-                "input": src.name, "size": size, "coder": c.name,
-                "ratio": s["packed"] / size if size else 0.0,
+                "input": src.name, "size": size, "coder": c.name, "family": c.family, "level": c.level,
+                "packed_bytes": s["packed"], "ratio": s["packed"] / size if size else 0.0,
                 "pack": size / tp / 1e6, "unpack": size / tu / 1e6, "rss": s["rss"] / 1024,
             })
         print(f"measured {src.name}", file=sys.stderr)
     return rows
+
+
+def md_cell(text):
+    """A name as one Markdown table cell: no line break, no column break, no markup."""
+    text = str(text).replace("\\", "\\\\").replace("|", "\\|").replace("\r", "\\r").replace("\n", "\\n")
+    return html.escape(text, quote=False)
 
 
 def table(rows):
@@ -223,51 +305,103 @@ def table(rows):
         b = base.get(r["input"])
         xp = f"{r['pack'] / b['pack']:.2f}" if b and b["pack"] else "-"
         xu = f"{r['unpack'] / b['unpack']:.2f}" if b and b["unpack"] else "-"
-        lines.append(f"| {r['input']} | {r['size']} | {r['coder']} | {r['ratio']:.4f} | {r['pack']:.1f} | "
+        lines.append(f"| {md_cell(r['input'])} | {r['size']} | {r['coder']} | {r['ratio']:.4f} | {r['pack']:.1f} | "
                      f"{r['unpack']:.1f} | {r['rss']:.1f} | {xp} | {xu} |")
     return "\n".join(lines) + "\n"
 
 
-def svg(rows, focus):
-    """Two scatter plots side by side: ratio against pack speed, ratio against unpack speed."""
+def svg(rows, focus, meta):
+    """The first input's two charts side by side: ratio against pack speed and against unpack speed."""
     pts = [r for r in rows if r["input"] == focus]
-    w, h, pad = 420, 320, 50
-    colours = ["#c0392b", "#2471a3", "#229954", "#b7950b", "#7d3c98", "#ca6f1e", "#17a589", "#555555"]
-    out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{2 * w}" height="{h + 40}" font-family="sans-serif" font-size="11">',
-           f'<text x="10" y="16" font-size="13">{html.escape(focus)}: packed/plain ratio against speed (whole processes, median)</text>']
-    ymax = max(r["ratio"] for r in pts) * 1.1 or 1
-    for panel, key in enumerate(("pack", "unpack")):
-        x0 = panel * w
-        xmax = max(r[key] for r in pts) * 1.1 or 1
-        out.append(f'<rect x="{x0 + pad}" y="30" width="{w - pad - 20}" height="{h - pad}" fill="none" stroke="#888"/>')
-        out.append(f'<text x="{x0 + w / 2 - 30}" y="{h + 20}">{key} MB/s</text>')
-        out.append(f'<text x="{x0 + 5}" y="26">ratio</text>')
-        for t in range(5):
-            xv = xmax * t / 4
-            xp = x0 + pad + (w - pad - 20) * t / 4
-            out.append(f'<text x="{xp - 8:.0f}" y="{h - pad + 44}">{xv:.0f}</text>')
-            yv = ymax * t / 4
-            yp = 30 + (h - pad) * (1 - t / 4)
-            out.append(f'<text x="{x0 + 12}" y="{yp + 4:.0f}">{yv:.2f}</text>')
-        for i, r in enumerate(pts):
-            px = x0 + pad + (w - pad - 20) * r[key] / xmax
-            py = 30 + (h - pad) * (1 - r["ratio"] / ymax)
-            c = colours[i % len(colours)]
-            out.append(f'<circle cx="{px:.1f}" cy="{py:.1f}" r="5" fill="{c}"/>')
-            out.append(f'<text x="{px + 7:.1f}" y="{py - 6:.1f}" fill="{c}">{html.escape(r["coder"])}</text>')
-    out.append("</svg>")
-    return "\n".join(out) + "\n"
+    note = f"{meta['date']}; {meta['machine'].split(', Python')[0]}"
+    return chart.side_by_side([chart.speed_chart(pts, [], what, f"{focus}: {what}ing", note=note)
+                               for what in ("pack", "unpack")])
+
+
+CSV_FIELDS = ["input", "bytes", "compressor", "packed_per_plain", "pack_mb_s", "unpack_mb_s", "peak_mib",
+              "packed_bytes", "family", "level"]
+
+
+def read_rows(path):
+    """Rows as write_rows wrote them (the report is drawn from the files)."""
+    with open(path, newline="") as f:
+        return [{"input": x["input"], "size": int(x["bytes"]), "coder": x["compressor"],
+                 "ratio": float(x["packed_per_plain"]), "pack": float(x["pack_mb_s"]),
+                 "unpack": float(x["unpack_mb_s"]), "rss": float(x["peak_mib"]),
+                 "packed_bytes": int(x["packed_bytes"]), "family": x["family"], "level": x["level"]}
+                for x in csv.DictReader(f)]
+
+
+def machine():
+    model = "?"
+    try:
+        with open("/proc/cpuinfo") as f:
+            model = next((line.split(":", 1)[1].strip() for line in f if line.startswith("model name")), "?")
+    except OSError:
+        pass
+    return f"{model}, {os.cpu_count()} cores, {platform.system()} {platform.release()}, Python {platform.python_version()}"
+
+
+def program_version(exe):
+    """The project version and source commit of this tree, and which program file was measured."""
+    source = pathlib.Path(__file__).resolve().parents[1]
+    version = "?"
+    try:
+        m = re.search(r"project\(vorka VERSION ([0-9.]+)", (source / "CMakeLists.txt").read_text())
+        version = m.group(1) if m else "?"
+    except OSError:
+        pass
+    try:
+        g = subprocess.run(["git", "-C", str(source), "describe", "--always", "--dirty"], capture_output=True, text=True)
+        commit = g.stdout.strip() or "?"
+    except OSError:
+        commit = "?"
+    with open(exe, "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()[:12]
+    return f"vorka {version}, source {commit}; {exe} (sha256 {digest})"
+
+
+def run_meta(exe):
+    return {"machine": machine(), "date": time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime()),
+            "program": program_version(exe), "command": shlex.join(sys.argv)}
+
+
+def write_report(outdir, tool, meta):
+    """Records this run's meta beside the others' and draws report.html from
+    every tool's rows in the folder (results.csv of this script, sweep.csv of
+    sweep.py)."""
+    outdir = pathlib.Path(outdir)
+    runs_path = outdir / "runs.json"
+    try:
+        runs = json.loads(runs_path.read_text()) if runs_path.exists() else {}
+    except (OSError, ValueError):
+        runs = {}
+    runs[tool] = meta
+    runs_path.write_text(json.dumps(runs, indent=1) + "\n")
+    rows = read_rows(outdir / "results.csv") if (outdir / "results.csv").exists() else []
+    sweep = []
+    if (outdir / "sweep.csv").exists():
+        with open(outdir / "sweep.csv", newline="") as f:
+            for x in csv.DictReader(f):
+                sweep.append({"file": x["file"], "build": x["build"], "dictionary": int(x["dictionary"]),
+                              "bytes": int(x["bytes"]), "packed_bytes": int(x["packed_bytes"]),
+                              "ratio": float(x["ratio"]), "pack_mb_s": float(x["pack_mb_s"]),
+                              "unpack_mb_s": float(x["unpack_mb_s"]), "pack_peak_mib": float(x["pack_peak_mib"])})
+    order = [(t, runs[t]) for t in ("compare.py", "sweep.py") if t in runs]
+    (outdir / "report.html").write_text(chart.report_html(rows, sweep, order))
+    return outdir / "report.html"
 
 
 def write_rows(rows, csv_path, json_path):
-    fields = ["input", "size", "coder", "ratio", "pack", "unpack", "rss"]
+    fields = ["input", "size", "coder", "ratio", "pack", "unpack", "rss", "packed_bytes", "family", "level"]
     if csv_path:
+        # The csv module quotes a name holding a comma, a quote or a line break.
         with open(csv_path, "w", newline="") as f:
             w = csv.writer(f)
-            w.writerow(["input", "bytes", "compressor", "packed_per_plain", "pack_mb_s", "unpack_mb_s", "peak_mib"])
+            w.writerow(CSV_FIELDS)
             for r in rows:
                 w.writerow([r["input"], r["size"], r["coder"], f"{r['ratio']:.6f}", f"{r['pack']:.3f}",
-                            f"{r['unpack']:.3f}", f"{r['rss']:.2f}"])
+                            f"{r['unpack']:.3f}", f"{r['rss']:.2f}", r["packed_bytes"], r["family"], r["level"]])
     if json_path:
         with open(json_path, "w") as f:
             json.dump([{k: r[k] for k in fields} for r in rows], f, indent=1)
@@ -277,14 +411,16 @@ def write_rows(rows, csv_path, json_path):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--vorka", required=True, help="the vorka program to measure")
-    ap.add_argument("--vorka-hash", help="the program to measure again packing with the hash index "
-                                         "(VORKA_INDEX=hash); usually the same as --vorka")
+    ap.add_argument("--vorka-hash", help="a vorka build with the hash index, for a program that does not pick "
+                    "its index at run time (VORKA_INDEX)")
     ap.add_argument("--corpus", default=str(pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "corpus"))
     ap.add_argument("--files", nargs="+", metavar="F", help="measure these files instead of the corpus")
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--big-mb", type=int, help="size of the generated input; 0 leaves it out "
                     "(default 100 with the corpus, 0 with --files)")
     ap.add_argument("--only", nargs="*", help="measure just these corpus file names (and the concatenation)")
+    ap.add_argument("--levels", choices=("quick", "full"), default="quick",
+                    help="the peers' levels: a few of each (default) or all of them")
     ap.add_argument("--out", default="bench/results")
     ap.add_argument("--csv", metavar="PATH", help="also write the rows as CSV")
     ap.add_argument("--json", metavar="PATH", help="also write the rows as JSON")
@@ -296,9 +432,8 @@ def main():
     if a.runs < 1:
         fail("--runs must be at least 1")
 
-    coders = [Vorka(need_program(a.vorka, "the program"))]
-    if a.vorka_hash:
-        coders.append(Vorka(need_program(a.vorka_hash, "the hash build"), "vorka (hash)", index="hash"))
+    exe = need_program(a.vorka, "the program")
+    hash_exe = need_program(a.vorka_hash, "the hash build") if a.vorka_hash else None
     corpus = pathlib.Path(a.corpus)
     if a.files:
         files = [pathlib.Path(f) for f in a.files]
@@ -310,13 +445,16 @@ def main():
         if not corpus.is_dir():
             fail(f"no corpus at {corpus} (give --corpus DIR, or --files F...)")
         files = sorted(p for p in corpus.rglob("*") if p.is_file() and p.parent.name != "corpus")
-        if a.only:
+        if a.only is not None:  # "--only" alone: the concatenation only
             files = [p for p in files if p.name in a.only]
         big_mb = 100 if a.big_mb is None else a.big_mb
-    coders += peers()
-
-    outdir = pathlib.Path(a.out)
-    outdir.mkdir(parents=True, exist_ok=True)
+    # Everything this run writes is checked before anything is measured.
+    outdir = writable_folder(a.out)
+    for path, what in ((a.csv, "--csv"), (a.json, "--json")):
+        if path:
+            writable_file(path, what)
+    meta = run_meta(exe)
+    coders = vorka_builds(exe, hash_exe, "vorka", "vorka (hash)") + peers(a.levels)
     with tempfile.TemporaryDirectory(prefix="vorka-bench-") as tmp:
         scratch = pathlib.Path(tmp)
         inputs = list(files)
@@ -337,10 +475,16 @@ def main():
         except (BenchError, OSError) as e:
             fail(str(e))
     text = table(rows)
-    (outdir / "results.md").write_text(text)
-    (outdir / "results.svg").write_text(svg(rows, inputs[0].name))
-    write_rows(rows, a.csv, a.json)
+    try:
+        (outdir / "results.md").write_text(text)
+        (outdir / "results.svg").write_text(svg(rows, inputs[0].name, meta))
+        write_rows(rows, outdir / "results.csv", None)
+        write_rows(rows, a.csv, a.json)
+        report = write_report(outdir, "compare.py", meta)
+    except OSError as e:
+        fail(f"cannot write the results: {e}")
     print(text)
+    print(f"report: {report}", file=sys.stderr)
 
 
 if __name__ == "__main__":

@@ -2,22 +2,22 @@
 """Which /l: for my data? Packs and unpacks each file with a series of
 dictionary sizes and shows what each size gives.
 
-    bench/sweep.py --vorka build/vorka [--vorka-hash build/vorka] --out DIR [--runs 3] [--clock cpu] FILE...
+    bench/sweep.py --vorka build/vorka [--vorka-hash build-hash/vorka] --out DIR [--runs 3] [--clock cpu] FILE...
 
 The sizes run from 500 up to the most entries the file can create (about
 eight steps on a log scale; a larger dictionary packs such a file the same
 way), and then the largest, 268435326. Every round trip is checked. Writes
-DIR/sweep.csv (one row per file, build and size) and DIR/sweep.svg: the
+DIR/sweep.csv (one row per file, index and size) and DIR/sweep.svg: the
 packed/plain ratio, pack and unpack MB/s and the peak memory of the process
-against the dictionary size, one line per file and build. Speeds are the
+against the dictionary size, one line per file and index. Speeds are the
 median of --runs whole-process runs; the peak is the child's largest resident
-set.
+set. The hash index is swept beside the trees when the program picks its
+index at run time (VORKA_INDEX) or a hash build is given. Given the --out of
+compare.py, the sweep joins its report.html as a line per file and index.
 """
 import argparse
 import csv
 import filecmp
-import html
-import math
 import os
 import pathlib
 import statistics
@@ -25,6 +25,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import chart  # noqa: E402
 import compare  # noqa: E402
 from compare import BenchError, Vorka, fail, need_program  # noqa: E402
 
@@ -94,79 +95,50 @@ def write_csv(rows, path):
                         f"{r['unpack_peak_mib']:.2f}"])
 
 
+DEFAULT_DICTIONARY = 100000
+
+
 def svg(rows):
-    """Four panels against the dictionary size (log scale), one line per file and build."""
-    panels = [("packed/plain ratio", lambda r: r["ratio"]), ("pack MB/s", lambda r: r["pack_mb_s"]),
-              ("unpack MB/s", lambda r: r["unpack_mb_s"]),
-              ("peak MiB, log scale (pack; unpack dashed)", lambda r: r["pack_peak_mib"])]
-    colours = ["#c0392b", "#2471a3", "#229954", "#b7950b", "#7d3c98", "#ca6f1e", "#17a589", "#555555"]
+    """Five panels against the dictionary size (log scale), one line per file
+    and index: the trees solid and wide, the hash index dashed over them (both
+    write the same files, so their ratios coincide)."""
     lines = {}
     for r in rows:
         lines.setdefault((r["file"], r["build"]), []).append(r)
-    w, h, left, top, gap = 440, 220, 60, 50, 50
-    legend_h = 16 * len(lines) + 10
-    width, height = 2 * w + 20, top + 2 * (h + gap) + legend_h
-    lo, hi = math.log10(MIN_DICTIONARY), math.log10(MAX_DICTIONARY)
-    out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{height}" '
-           f'font-family="sans-serif" font-size="11">',
-           '<rect width="100%" height="100%" fill="white"/>',
-           '<text x="10" y="18" font-size="13">vorka by dictionary size (/l:): ratio, speed and peak memory '
-           '(whole processes); both builds write the same files, so their ratios coincide</text>']
-    for i, (label, value) in enumerate(panels):
-        x0 = 10 + (i % 2) * (w + 10)
-        y0 = top + (i // 2) * (h + gap)
-        pw, ph = w - left - 10, h - 30
-        ymax = max((value(r) for r in rows), default=0)
-        # Memory spans from one MiB to gigabytes: a log scale, 1 MiB up.
-        log_y = i == 3
-        if log_y:
-            ymax = max([ymax] + [r["unpack_peak_mib"] for r in rows])
-            ymax = 10 ** math.ceil(math.log10(max(ymax, 10)))
-        else:
-            ymax = ymax * 1.1 if ymax > 0 else 1.0
-        px0 = x0 + left
+    used = {}
+    files = list(dict.fromkeys(r["file"] for r in rows))
 
-        def yfrac(v):
-            if log_y:
-                return math.log10(max(v, 1.0)) / math.log10(ymax)
-            return v / ymax
-
-        def xy(r, v):
-            x = px0 + pw * (math.log10(r["dictionary"]) - lo) / (hi - lo)
-            return x, y0 + ph * (1 - yfrac(v))
-        out.append(f'<rect x="{px0}" y="{y0}" width="{pw}" height="{ph}" fill="none" stroke="#888"/>')
-        out.append(f'<text x="{px0}" y="{y0 - 6}">{label}</text>')
-        ticks = [10 ** e for e in range(round(math.log10(ymax)) + 1)] if log_y else [ymax * t / 2 for t in range(3)]
-        for v in ticks:
-            text = f"{v:.2f}" if ymax < 10 else f"{v:.0f}"
-            out.append(f'<text x="{px0 - 6}" y="{y0 + ph * (1 - yfrac(v)) + 4:.0f}" text-anchor="end">{text}</text>')
-        for e in range(3, 9):
-            x = px0 + pw * (e - lo) / (hi - lo)
-            out.append(f'<text x="{x:.0f}" y="{y0 + ph + 14}" text-anchor="middle">1e{e}</text>')
-        for k, pts in enumerate(lines.values()):
-            c = colours[k % len(colours)]
-            xs = " ".join("%.1f,%.1f" % xy(r, value(r)) for r in pts)
-            out.append(f'<polyline fill="none" stroke="{c}" stroke-width="1.5" points="{xs}"/>')
-            for r in pts:
-                out.append('<circle cx="%.1f" cy="%.1f" r="2.5" fill="%s"/>' % (*xy(r, value(r)), c))
-            if i == 3:
-                xs = " ".join("%.1f,%.1f" % xy(r, r["unpack_peak_mib"]) for r in pts)
-                out.append(f'<polyline fill="none" stroke="{c}" stroke-dasharray="4 3" points="{xs}"/>')
-    y = top + 2 * (h + gap) - 10
-    out.append(f'<text x="{width / 2:.0f}" y="{y - 12}" text-anchor="middle">dictionary size, entries (log scale)'
-               '</text>')
-    for k, (f, b) in enumerate(lines):
-        c = colours[k % len(colours)]
-        out.append(f'<rect x="20" y="{y + 16 * k}" width="12" height="3" fill="{c}"/>')
-        out.append(f'<text x="38" y="{y + 16 * k + 5}">{html.escape(f)} ({html.escape(b)})</text>')
-    out.append("</svg>")
-    return "\n".join(out) + "\n"
+    def series(value, what, unit):
+        out = []
+        for (f, b), pts in lines.items():
+            hashed = b == "hash"
+            out.append(chart.Series(
+                f"{f} ({b})", [(r["dictionary"], value(r), f"{f}, {b} index, /l:{r['dictionary']}: {what} "
+                                f"{value(r):.4g}{unit}, packed/plain {r['ratio']:.4f}, {r['packed_bytes']} packed bytes")
+                               for r in pts],
+                chart.colour_for(f, used), marker="square" if hashed else "circle", dash="5 3" if hashed else "",
+                size=2.5 if hashed else 3.5, stroke=1.2 if hashed else 3))
+        # Hash lines after the tree lines, so that both stay in sight.
+        return sorted(out, key=lambda s: s.dash != "")
+    panels = [
+        chart.Panel("packed/plain ratio (lower is better)", series(lambda r: r["ratio"], "packed/plain", "")),
+        chart.Panel("pack MB/s", series(lambda r: r["pack_mb_s"], "pack", " MB/s"), zero=True),
+        chart.Panel("unpack MB/s", series(lambda r: r["unpack_mb_s"], "unpack", " MB/s"), zero=True),
+        chart.Panel("peak MiB while packing (log scale)", series(lambda r: r["pack_peak_mib"], "peak", " MiB"), log=True),
+        chart.Panel("peak MiB while unpacking (log scale)", series(lambda r: r["unpack_peak_mib"], "peak", " MiB"),
+                    log=True),
+    ]
+    return chart.svg(f"vorka by dictionary size (/l:): {', '.join(files)}", panels,
+                     "dictionary size, entries (log scale)", xlog=True,
+                     xmarks=[(DEFAULT_DICTIONARY, "default /l:100000", "#888888")],
+                     note="ratio, speed and peak memory of whole processes; trees solid, hash index dashed",
+                     width=760, panel_height=170, legend_width=210)
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--vorka", required=True, help="the vorka program")
-    ap.add_argument("--vorka-hash", help="the program to sweep again packing with the hash index (VORKA_INDEX=hash)")
+    ap.add_argument("--vorka-hash", help="a second build (child index: hash), swept beside it")
     ap.add_argument("--out", required=True, help="folder for sweep.csv and sweep.svg")
     ap.add_argument("--runs", type=int, default=3, help="timed runs per measurement (median)")
     ap.add_argument("--clock", choices=("wall", "cpu"), default="wall",
@@ -180,15 +152,16 @@ def main():
     if not MIN_DICTIONARY <= a.largest <= MAX_DICTIONARY:
         fail(f"--largest must lie between {MIN_DICTIONARY} and {MAX_DICTIONARY}")
     compare.CLOCK = a.clock
-    builds = [Vorka(need_program(a.vorka, "the program"), "tree")]
-    if a.vorka_hash:
-        builds.append(Vorka(need_program(a.vorka_hash, "the hash build"), "hash", index="hash"))
+    exe = need_program(a.vorka, "the program")
+    hash_exe = need_program(a.vorka_hash, "the hash build") if a.vorka_hash else None
     files = [pathlib.Path(f) for f in a.files]
     for f in files:
         if not f.is_file():
             fail(f"{f} is not a file")
-    outdir = pathlib.Path(a.out)
-    outdir.mkdir(parents=True, exist_ok=True)
+    # The output is checked before anything is measured.
+    outdir = compare.writable_folder(a.out)
+    meta = compare.run_meta(exe)
+    builds = compare.vorka_builds(exe, hash_exe, "tree", "hash")
 
     rows = []
     with tempfile.TemporaryDirectory(prefix="vorka-sweep-") as tmp:
@@ -200,11 +173,16 @@ def main():
                 print(f"swept {f.name}", file=sys.stderr)
         except (BenchError, OSError) as e:
             fail(str(e))
-    write_csv(rows, outdir / "sweep.csv")
-    (outdir / "sweep.svg").write_text(svg(rows))
+    try:
+        write_csv(rows, outdir / "sweep.csv")
+        (outdir / "sweep.svg").write_text(svg(rows))
+        report = compare.write_report(outdir, "sweep.py", meta)
+    except OSError as e:
+        fail(f"cannot write the results: {e}")
     for r in rows:
         print(f"{r['file']} {r['build']} /l:{r['dictionary']}: {r['ratio']:.4f}, pack {r['pack_mb_s']:.1f} MB/s, "
               f"unpack {r['unpack_mb_s']:.1f} MB/s, peak {r['pack_peak_mib']:.1f}/{r['unpack_peak_mib']:.1f} MiB")
+    print(f"report: {report}", file=sys.stderr)
 
 
 if __name__ == "__main__":

@@ -15,7 +15,7 @@ fail() { echo "check-install: $*" >&2; exit 1; }
 echo "-- install into a temporary prefix"
 cmake --install "$build" --prefix "$work/static" >/dev/null
 prefix="$work/static"
-for f in bin/vorka bin/vorka-profile share/man/man1/vorka.1.gz include/vorka/vorka.h include/vorka/VorkaVersion.h \
+for f in bin/vorka bin/vorka-profile share/man/man1/vorka.1.gz share/man/man1/vorka-profile.1.gz include/vorka/vorka.h include/vorka/VorkaVersion.h \
          lib/libvorka_lz.a lib/libvorka_platform.a \
          lib/cmake/vorka/vorkaConfig.cmake lib/cmake/vorka/vorkaConfigVersion.cmake lib/pkgconfig/vorka.pc; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
@@ -100,8 +100,10 @@ echo "C++17: $(grep -m1 -o 'error: .*needs C++20[^"]*' <<<"$said")"
 echo "-- manual page"
 # As man shows it: UTF-8 input (the error messages are Russian), a terminal
 # of 80 columns.
-warnings=$(groff -k -Tutf8 -ww -z -t -man "$top/docs/vorka.1" 2>&1)
-[ -z "$warnings" ] || fail "groff warns: $warnings"
+for page in vorka.1 vorka-profile.1; do
+  warnings=$(groff -k -Tutf8 -ww -z -t -man "$top/docs/$page" 2>&1)
+  [ -z "$warnings" ] || fail "groff warns on $page: $warnings"
+done
 for opt in '/0:' '/1:' '/2:' '/f:' '/b:' '/l:' '/z:' '/r:' '/go'; do
   grep -qF -- "$opt" "$top/docs/vorka.1" || fail "the manual page does not name $opt"
 done
@@ -116,6 +118,7 @@ runtime_files=$(dpkg-deb -c "$runtime"); dev_files=$(dpkg-deb -c "$dev")
 grep -q '\./usr/bin/vorka$' <<<"$runtime_files" || fail "the package lacks the program"
 grep -q 'man1/vorka\.1' <<<"$runtime_files" || fail "the package lacks the manual page"
 grep -q '\./usr/bin/vorka-profile$' <<<"$runtime_files" || fail "the package lacks vorka-profile"
+grep -q 'man1/vorka-profile\.1\.gz' <<<"$runtime_files" || fail "the package lacks vorka-profile's manual page"
 grep -q 'include/vorka/vorka\.h' <<<"$dev_files" || fail "the -dev package lacks the headers"
 grep -q 'cmake/vorka/vorkaConfig\.cmake' <<<"$dev_files" || fail "the -dev package lacks the CMake package"
 grep -q 'man1/vorka\.1\.gz' <<<"$runtime_files" || fail "the manual page is not compressed"

@@ -9,7 +9,8 @@ namespace vorka {
 
 // Compares the two files in blocks of bufSize bytes, printing the header,
 // its own errors, the first mismatch with its neighbours and " завершено.".
-// True only when both files open, have the same length and the same bytes.
+// True only when both files open, are two files (not one by two names), and
+// have the same length and the same bytes.
 // A bufSize below 1 is treated like buffers that cannot be had.
 bool CompareFiles(const std::string& name1, const std::string& name2, std::int32_t bufSize);
 

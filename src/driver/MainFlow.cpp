@@ -64,7 +64,7 @@ void RunCommand(const TTestSettings& s) {
     case cmdPackUnpackCompare:
       // All three steps run even when one before has failed.
       PackTimed(LZFile, s.RepeatCount, s.File0, s.File1);
-      UnpackTimed(LZFile, s.RepeatCount, s.File1, s.File2);
+      UnpackTimed(LZFile, s.RepeatCount, s.File1, s.File2, &s.File0);
       if (CompareFiles(s.File0, s.File2, kCompareBufSize))
         Console().Text("  Правильно.").EndLine();
       else

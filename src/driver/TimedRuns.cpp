@@ -96,13 +96,22 @@ void PackTimed(TLZFile& file, std::uint16_t runCount, const std::string& sourceN
       .Text(". Макс. длина фрагмента: ").Unsigned(longest).EndLine();
 }
 
-void UnpackTimed(TLZFile& file, std::uint16_t runCount, const std::string& packedName, const std::string& targetName) {
+void UnpackTimed(TLZFile& file, std::uint16_t runCount, const std::string& packedName, const std::string& targetName,
+                 const std::string* keepName) {
   WriteHeader(" Распаковка: ", packedName, targetName, runCount);
   file.SetFlag(lfOverwriteSource);
   const std::uint32_t runs = runCount == 0 ? 1u : runCount;
+  const bool ontoKept = keepName != nullptr && platform::IsSameFile(*keepName, targetName);
 
   const std::uint32_t start = WaitNextTick();
-  for (std::uint32_t i = 0; i < runs; ++i) file.UnpackFile(packedName, targetName);
+  for (std::uint32_t i = 0; i < runs; ++i) {
+    if (ontoKept) {
+      file.SetError(lzeNone);
+      file.SetError(lzeOpenSourceWrite);
+    } else {
+      file.UnpackFile(packedName, targetName);
+    }
+  }
   const std::uint32_t elapsed = ElapsedSince(start);
 
   if (!Finished(file)) return;

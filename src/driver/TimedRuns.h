@@ -21,9 +21,11 @@ void PackTimed(TLZFile& file, std::uint16_t runCount, const std::string& sourceN
 
 // Unpacks packed into target runCount times (0 counts as 1) and reports the
 // time per run and the speed, or the object's error. Allows the output to be
-// replaced.
+// replaced, except when it is the file keepName names: then every run fails
+// with error 6 and writes nothing (a failed pack keeps the old packed file,
+// which would otherwise be unpacked over the file it was meant to check).
 void UnpackTimed(TLZFile& file, std::uint16_t runCount, const std::string& packedName,
-                 const std::string& targetName);
+                 const std::string& targetName, const std::string* keepName = nullptr);
 
 // Spins until the millisecond timer changes; returns the new reading.
 std::uint32_t WaitNextTick();

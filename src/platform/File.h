@@ -27,46 +27,60 @@ bool OpenRead(TFile& file, const std::string& name);
 // New files get the permissions 0666 less the umask.
 bool CreateWrite(TFile& file, const std::string& name);
 
-// An output file on its way to its name. A regular target (or a new one) is
-// written under a temporary name in the folder where the kernel finds the
-// target and put in place by one rename when it is complete, so the old file
-// stays whole until then; a device is written in place. All zero bytes is the
-// state "no output".
+// An output file on its way to its name. The kernel decides which file the
+// name means: it is opened, or created empty, through the name as a shell's
+// "> name" would. A regular file that a name still reaches is written under a
+// temporary name in the folder where it lives and put in place by one rename
+// when it is complete, so the old file stays whole until then; anything else
+// (a device, a pipe, a deleted file) is written in place. All zero bytes is
+// the state "no output".
 enum : std::uint8_t {
   omNone = 0,     // nothing open
   omReplace = 1,  // a temporary file that CommitOutput renames over the target
-  omInPlace = 2,  // the target itself (a device, or a folder that takes no new file)
+  omInPlace = 2,  // the target itself (a device, or a file that cannot be renamed over)
 };
 
 struct TOutput {
   std::uint8_t Mode{};
   bool HadOld{};             // an existing regular file is being replaced
+  bool Created{};            // POSIX: the target was created empty for this run
   int Fd{};                  // the descriptor handed out for writing
-  int Folder{};              // POSIX: the target's folder, while Mode is omReplace
+  int Folder{};              // POSIX: the target's folder, or -1
+  int TempSlot{};            // POSIX: signal cleanup entries, or -1
+  int TargetSlot{};
   std::uint32_t OldMode{};   // permission bits (POSIX) or attribute bits (Win32) of the old file
   std::uint32_t OldOwner{};
   std::uint32_t OldGroup{};
+  std::uint64_t TargetDev{};  // POSIX: the file the kernel opened
+  std::uint64_t TargetIno{};
   char Target[4096]{};       // POSIX: the target's last name part; Win32: its full name
   char Temp[4096]{};         // likewise for the temporary file
 };
 
 // Opens name for writing as an output. Fails, changing nothing, for a folder,
-// for an existing file this process may not open for writing, and for a name
-// where no file can be made. A symbolic link as the last part is followed, so
-// the file it points to is replaced and the link stays. While a temporary file
-// exists, SIGINT, SIGTERM and SIGHUP remove it before they end the program.
+// for a file this process may not open for writing (as the shell would
+// refuse it), and when the temporary file cannot be made for any reason but a
+// folder that takes no new file (where a writable target is written in
+// place). A symbolic link as the last part is followed, so the file it points
+// to is replaced and the link stays. A target that cannot be renamed over
+// (another user's file in a sticky folder, a mount point) is written in
+// place. While the output is open, every catchable terminating signal removes
+// the temporary file (and a target created for this run) before it ends the
+// program, and SIGXFSZ is ignored, so a write past the size limit fails.
 bool CreateOutput(TFile& file, TOutput& out, const std::string& name);
 
-// Finishes an output from CreateOutput: with restore, applies the MS-DOS time
-// and attribute bits (a regular file only; the time first); a replacement
-// first takes the old file's permission bits, and owner and group where the
-// process may set them. Then closes it and renames the temporary file over the
-// target. False when the file could not be completed or put in place: the
-// temporary file is then removed and the old target stays as it was.
+// Finishes an output from CreateOutput: a replacement first takes the old
+// file's permission bits without the set-id bits, and owner and group where
+// the process may set them; with restore, the MS-DOS time and attribute bits
+// follow (a regular file only; the time first). Then closes it and renames
+// the temporary file over the target. False when the file could not be
+// completed or put in place: the temporary file is then removed, a target
+// created for this run too, and the old target stays as it was.
 bool CommitOutput(TFile& file, TOutput& out, bool restore, std::int32_t attr, std::int32_t dosTime);
 
-// Drops an output from CreateOutput: a temporary file is closed and removed and
-// the old target stays as it was; a file written in place is closed as it is.
+// Drops an output from CreateOutput: a temporary file is closed and removed
+// and the old target stays as it was; a file written in place is closed as it
+// is, and removed when this run created it.
 void AbandonOutput(TFile& file, TOutput& out);
 
 // Reads up to count bytes into data; returns the number that arrived, 0 on
@@ -95,6 +109,12 @@ bool Close(TFile& file);
 // True when the open file and the file the name refers to are the same file
 // (same device and inode). False when the name does not exist.
 bool IsSameFile(const TFile& file, const std::string& name);
+
+// True when both names exist and are the same file (same device and inode).
+bool IsSameFile(const std::string& name1, const std::string& name2);
+
+// True when both files are open and are the same file.
+bool IsSameFile(const TFile& file1, const TFile& file2);
 
 // True when the name exists and is not a directory.
 bool ExistsNotDirectory(const std::string& name);

@@ -1,10 +1,13 @@
 // The real program trusted with files it must not lose: a damaged Size field,
 // names through symbolic links and "..", sources that change while they are
-// packed, racing runs, long names, a full disk and signals. Every case checks
-// the whole scratch folder afterwards: no file other than the named output
-// changed, and the named output is either the old file or the whole new one.
+// packed, racing runs, long names, a full disk, no descriptor left, signals,
+// links and files planted in sticky folders, and outputs that are no named
+// regular file. Every case checks what a user would: no file other than the
+// named output changed, and the named output is either the old file or the
+// whole new one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -17,15 +20,15 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/ChildProcess.h"
+#include "support/RunProgram.h"
 #include "support/TestData.h"
 #include "support/ScratchDir.h"
 
@@ -52,72 +55,23 @@ struct Launch {
   std::uint64_t FileSizeLimit = 0;  // RLIMIT_FSIZE, 0 = none (SIGXFSZ ignored)
   bool Unprivileged = false;        // run as kNobody when root
   std::string WorkDir = {};         // current folder of the program; empty = this one
+  bool FileSizeSignal = false;      // SIGXFSZ at its default action, as "ulimit -f" leaves it
+  std::uint64_t OpenFiles = 0;      // RLIMIT_NOFILE, 0 = as it is
+  int PassFd = -1;                  // becomes the program's descriptor 3
 };
 
-struct Child {
-  pid_t Pid = -1;
-  std::string OutName;  // standard output and error
-
-  int Wait() {
-    int status = 0;
-    while (waitpid(Pid, &status, 0) < 0) {
-      if (errno != EINTR) return -1;
-    }
-    Pid = -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
-  }
-  std::string Output() const { return ReadFile(OutName); }
-  ~Child() {
-    if (Pid > 0) {
-      kill(Pid, SIGKILL);
-      Wait();
-    }
-    if (!OutName.empty()) unlink(OutName.c_str());
-  }
-};
+using Child = test::BackgroundProgram;
 
 void Start(Child& child, const Launch& launch) {
-  char outName[] = "/tmp/vorka-safe-out-XXXXXX";
-  const int outFd = mkstemp(outName);
-  ASSERT_GE(outFd, 0);
-  child.OutName = outName;
-  std::vector<std::string> argStrings{VORKA_EXE};
-  argStrings.insert(argStrings.end(), launch.Args.begin(), launch.Args.end());
-  argStrings.push_back("/go");
-  std::vector<char*> argv;
-  for (auto& s : argStrings) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  std::string locale = "LC_ALL=C.UTF-8";
-  std::string path = "PATH=/usr/bin:/bin";
-  char* envp[] = {locale.data(), path.data(), nullptr};
-  const bool drop = launch.Unprivileged && geteuid() == 0;
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    // Only async-signal-safe calls from here to exec.
-    const int in = open("/dev/null", O_RDONLY);
-    if (in < 0 || dup2(in, 0) < 0 || dup2(outFd, 1) < 0 || dup2(outFd, 2) < 0) _exit(250);
-    // The signals under test reach the program with their default action,
-    // whatever the test runner ignores.
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (launch.FileSizeLimit != 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      rlimit r{static_cast<rlim_t>(launch.FileSizeLimit), static_cast<rlim_t>(launch.FileSizeLimit)};
-      if (setrlimit(RLIMIT_FSIZE, &r) != 0) _exit(251);
-    }
-    if (!launch.WorkDir.empty() && chdir(launch.WorkDir.c_str()) != 0) _exit(249);
-    if (drop && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(254);
-    alarm(300);  // a hang shows as SIGALRM instead of stopping the run
-    execve(argv[0], argv.data(), envp);
-    _exit(127);
-  }
-  close(outFd);
-  child.Pid = pid;
+  std::vector<std::string> args = launch.Args;
+  args.push_back("/go");
+  test::ChildLimits limits;
+  limits.FileSize = launch.FileSizeLimit;
+  limits.FileSizeSignal = launch.FileSizeSignal;
+  limits.OpenFiles = launch.OpenFiles;
+  limits.Unprivileged = launch.Unprivileged;
+  limits.TimeLimit = 300;  // a hang shows as SIGALRM instead of stopping the run
+  test::StartProgram(child, VORKA_EXE, args, launch.WorkDir, limits, launch.PassFd);
 }
 
 struct Ran {
@@ -521,6 +475,10 @@ TEST(SafeReplace, FailedWritesLeaveTheOldOutput) {
     std::vector<std::string> Args;
     std::string Output;
     unsigned Code;
+    bool FileSizeSignal = false;
+    std::uint64_t OpenFiles = 0;
+    bool OldIsPacked = false;  // the old output is a packed file of other bytes
+    std::vector<std::string> AlsoSays = {};
   } cases[] = {
       {"pack onto a full disk", true, 0, {"c", "/0:" + (dir / "big"), "/1:" + (dir / "disk/old")}, "disk/old", 10},
       {"unpack onto a full disk", true, 0, {"d", "/0:" + (dir / "big.lz"), "/2:" + (dir / "disk/old")}, "disk/old",
@@ -529,6 +487,17 @@ TEST(SafeReplace, FailedWritesLeaveTheOldOutput) {
        10},
       {"unpack beyond the file-size limit", false, 200000, {"d", "/0:" + (dir / "big.lz"), "/2:" + (dir / "old")},
        "old", 19},
+      {"unpack beyond the file-size limit, SIGXFSZ at its default", false, 200000,
+       {"d", "/0:" + (dir / "big.lz"), "/2:" + (dir / "old")}, "old", 19, true},
+      // Descriptors 0 to 4 hold the console, the packed file and the target:
+      // none is left for the target's folder or the temporary file.
+      {"unpack with no descriptor left for the temporary file", false, 200000,
+       {"d", "/0:" + (dir / "big.lz"), "/2:" + (dir / "old")}, "old", 6, false, 5},
+      // The pack fails and keeps a stale packed file, which must not be
+      // unpacked over the source it was meant to check.
+      {"cd onto its own source, the packed file's disk full", true, 0,
+       {"cd", "/0:" + (dir / "big"), "/1:" + (dir / "disk/old"), "/2:" + (dir / "big")}, "disk/old", 10, false, 0, true,
+       {ErrorLine(6), "  НЕправильно."}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
@@ -536,12 +505,14 @@ TEST(SafeReplace, FailedWritesLeaveTheOldOutput) {
       std::printf("skipped \"%s\": a tmpfs can be mounted only as root\n", c.What);
       continue;
     }
-    const std::string old = test::MakeText(150000, 9);
+    const std::string old =
+        c.OldIsPacked ? PackedFrom(dir, test::MakeText(150000, 9), c.Output) : test::MakeText(150000, 9);
     WriteFile(dir / c.Output, old);
     const Snapshot before = Take(dir.Path());
-    const Ran r = RunToEnd({c.Args, c.FileSizeLimit});
+    const Ran r = RunToEnd({c.Args, c.FileSizeLimit, false, {}, c.FileSizeSignal, c.OpenFiles});
     EXPECT_EQ(r.Status, 0);
     EXPECT_NE(r.Output.find(ErrorLine(c.Code)), std::string::npos) << r.Output;
+    for (const std::string& also : c.AlsoSays) EXPECT_NE(r.Output.find(also), std::string::npos) << r.Output;
     ExpectOnlyOutputChanged(before, dir.Path(), c.Output, {old});
   }
 }
@@ -565,6 +536,8 @@ TEST(SafeReplace, SignalsLeaveTheOldOutput) {
       {"SIGHUP while unpacking", SIGHUP, true, false},
       {"SIGTERM while packing", SIGTERM, false, false},
       {"SIGINT while packing", SIGINT, false, false},
+      {"SIGALRM while packing", SIGALRM, false, false},
+      {"SIGUSR1 while unpacking", SIGUSR1, true, false},
       {"SIGKILL while unpacking", SIGKILL, true, true},
   };
   for (const Case& c : cases) {
@@ -603,6 +576,39 @@ struct Stat {
   explicit Stat(const std::string& name) { EXPECT_EQ(lstat(name.c_str(), &St), 0) << name; }
 };
 
+// A setting under /proc/sys/fs ("name=value") for the object's lifetime, put
+// back after; Set stays false where it cannot be written.
+class FsSetting {
+public:
+  explicit FsSetting(const std::string& setting)
+      : Name("/proc/sys/fs/" + setting.substr(0, setting.find('='))) {
+    const std::string value = setting.substr(setting.find('=') + 1) + "\n";
+    try {
+      Old = ReadFile(Name);
+      WriteFile(Name, value);
+      Set = ReadFile(Name) == value;
+    } catch (const std::exception&) {
+      Set = false;
+    }
+  }
+  ~FsSetting() {
+    if (!Old.empty()) {
+      try {
+        WriteFile(Name, Old);
+      } catch (const std::exception&) {
+        ADD_FAILURE() << "cannot put back " << Name;
+      }
+    }
+  }
+  FsSetting(const FsSetting&) = delete;
+  FsSetting& operator=(const FsSetting&) = delete;
+  bool Set = false;
+
+private:
+  std::string Name;
+  std::string Old;
+};
+
 TEST(SafeReplace, ReplacementKeepsOwnerModeAndLinks) {
   const bool root = geteuid() == 0;
   struct Case {
@@ -612,6 +618,7 @@ TEST(SafeReplace, ReplacementKeepsOwnerModeAndLinks) {
     std::function<void(const ScratchDir&)> Setup;
     unsigned Code;  // 0: success
     std::function<void(const ScratchDir&, const Stat& was, const std::string& source)> Check;
+    const char* FsSetting = nullptr;  // "name=value" under /proc/sys/fs for the run
   } cases[] = {
       {"owner, group and mode carried over", true, false,
        [](const ScratchDir& d) {
@@ -645,6 +652,52 @@ TEST(SafeReplace, ReplacementKeepsOwnerModeAndLinks) {
       {"a read-only file in a writable folder is refused", false, true,
        [](const ScratchDir& d) { ASSERT_EQ(chmod((d / "out").c_str(), 0444), 0); }, 6,
        [](const ScratchDir& d, const Stat&, const std::string&) { EXPECT_EQ(ReadFile(d / "out"), "old"); }},
+      // The shell refuses "> out" here, and so does the program: the kernel
+      // decides which file a name means, never the program's reading of a link.
+      {"a link another user planted in a sticky folder is refused", true, false,
+       [](const ScratchDir& d) {
+         WriteFile(d / "victim", "keep me");
+         fs::remove(d / "out");
+         fs::create_symlink("victim", d / "out");
+         ASSERT_EQ(lchown((d / "out").c_str(), kNobody, kNobody), 0);
+         ASSERT_EQ(chmod(d.Path().c_str(), 01777), 0);
+       },
+       6,
+       [](const ScratchDir& d, const Stat&, const std::string&) {
+         EXPECT_EQ(ReadFile(d / "victim"), "keep me");
+         EXPECT_TRUE(fs::is_symlink(d / "out"));
+       },
+       "protected_symlinks=1"},
+      {"another user's file in a sticky folder is refused as the shell refuses it", true, false,
+       [](const ScratchDir& d) {
+         ASSERT_EQ(chown((d / "out").c_str(), kNobody, kNobody), 0);
+         ASSERT_EQ(chmod(d.Path().c_str(), 01777), 0);
+       },
+       6, [](const ScratchDir& d, const Stat&, const std::string&) { EXPECT_EQ(ReadFile(d / "out"), "old"); },
+       "protected_regular=1"},
+      // The rename would be refused after all the work: decided before it.
+      {"another user's writable file in a sticky folder is written in place", true, true,
+       [](const ScratchDir& d) { ASSERT_EQ(chmod(d.Path().c_str(), 01777), 0); }, 0,
+       [](const ScratchDir& d, const Stat& was, const std::string&) {
+         EXPECT_EQ(Stat(d / "out").St.st_ino, was.St.st_ino);
+       },
+       "protected_regular=0"},
+      {"a bind-mounted file is written in place", true, false,
+       [](const ScratchDir& d) {
+         WriteFile(d / "host", "old host");
+         ASSERT_EQ(mount((d / "host").c_str(), (d / "out").c_str(), nullptr, MS_BIND, nullptr), 0);
+       },
+       0,
+       [](const ScratchDir& d, const Stat&, const std::string& source) {
+         ASSERT_EQ(umount2((d / "out").c_str(), MNT_DETACH), 0);
+         EXPECT_EQ(ReadFile(d / "host"), source);
+         EXPECT_EQ(ReadFile(d / "out"), "old");
+       }},
+      {"set-user-id and set-group-id bits are not carried", false, false,
+       [](const ScratchDir& d) { ASSERT_EQ(chmod((d / "out").c_str(), 06755), 0); }, 0,
+       [](const ScratchDir& d, const Stat&, const std::string&) {
+         EXPECT_EQ(Stat(d / "out").St.st_mode & 07777, 0755u);
+       }},
       {"a new file gets the usual mode", false, false, [](const ScratchDir& d) { fs::remove(d / "out"); }, 0,
        [](const ScratchDir& d, const Stat&, const std::string&) {
          const mode_t mask = umask(0);
@@ -666,8 +719,17 @@ TEST(SafeReplace, ReplacementKeepsOwnerModeAndLinks) {
     WriteFile(dir / "out", "old");
     chmod((dir / "out").c_str(), 0666);
     c.Setup(dir);
-    const Stat was(fs::exists(dir / "out") ? dir / "out" : dir / "p.lz");
+    const Stat was(test::Exists(dir / "out") ? dir / "out" : dir / "p.lz");
+    std::unique_ptr<FsSetting> setting;
+    if (c.FsSetting != nullptr) {
+      setting = std::make_unique<FsSetting>(c.FsSetting);
+      if (!setting->Set) {
+        std::printf("skipped \"%s\": fs.%s cannot be set here\n", c.What, c.FsSetting);
+        continue;
+      }
+    }
     const Ran r = RunToEnd({{"d", "/0:" + (dir / "p.lz"), "/2:" + (dir / "out")}, 0, c.Unprivileged});
+    setting.reset();
     EXPECT_EQ(r.Status, 0);
     if (c.Code == 0) {
       EXPECT_TRUE(Succeeded(r)) << r.Output;
@@ -680,23 +742,62 @@ TEST(SafeReplace, ReplacementKeepsOwnerModeAndLinks) {
   }
 }
 
-TEST(SafeReplace, DevicesAreWrittenInPlace) {
+// What is no regular file a name reaches is written through the descriptor
+// the kernel opened, never by a name the program made up from a link.
+TEST(SafeReplace, DevicesAndUnnamedFilesAreWrittenInPlace) {
   ScratchDir dir;
   const std::string source = test::MakeText(20000, 15);
   WriteFile(dir / "src", source);
   PackedBy(dir, "src", "p.lz");
+  // Reached only as the program's descriptor 3, through /proc/self/fd/3.
+  const int deleted = open((dir / "gone").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(deleted, 0);
+  ASSERT_EQ(unlink((dir / "gone").c_str()), 0);
+  const int memory = memfd_create("vorka-test", MFD_CLOEXEC);
+  ASSERT_GE(memory, 0);
   const Snapshot before = Take(dir.Path());
-  for (const char* command : {"c", "d"}) {
-    SCOPED_TRACE(command);
-    const Ran r = std::string(command) == "c"
-                      ? RunToEnd({{"c", "/0:" + (dir / "src"), "/1:/dev/null"}})
-                      : RunToEnd({{"d", "/0:" + (dir / "p.lz"), "/2:/dev/null"}});
+  std::vector<fs::path> rootBefore;
+  for (const auto& e : fs::directory_iterator("/")) rootBefore.push_back(e.path());
+  struct Case {
+    const char* What;
+    std::vector<std::string> Args;
+    int PassFd;
+  } cases[] = {
+      {"packing to /dev/null", {"c", "/0:" + (dir / "src"), "/1:/dev/null"}, -1},
+      {"unpacking to /dev/null", {"d", "/0:" + (dir / "p.lz"), "/2:/dev/null"}, -1},
+      {"unpacking to a deleted file", {"d", "/0:" + (dir / "p.lz"), "/2:/proc/self/fd/3"}, deleted},
+      {"unpacking to a memory file", {"d", "/0:" + (dir / "p.lz"), "/2:/proc/self/fd/3"}, memory},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    const Ran r = RunToEnd({c.Args, 0, false, {}, false, 0, c.PassFd});
     EXPECT_TRUE(Succeeded(r)) << r.Output;
+    if (c.PassFd >= 0) {
+      std::string got(source.size() + 1, '\0');
+      got.resize(static_cast<std::size_t>(std::max<ssize_t>(0, pread(c.PassFd, got.data(), got.size(), 0))));
+      EXPECT_TRUE(got == source) << got.size() << " bytes";
+    }
     struct stat st {};
     ASSERT_EQ(stat("/dev/null", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     EXPECT_EQ(Take(dir.Path()), before);
   }
+  close(deleted);
+  close(memory);
+  // A name made up from the memory file's link would have appeared in "/".
+  for (const auto& e : fs::directory_iterator("/")) {
+    if (std::find(rootBefore.begin(), rootBefore.end(), e.path()) != rootBefore.end() ||
+        e.path().filename().string().rfind("memfd:", 0) != 0)
+      continue;
+    ADD_FAILURE() << "new entry " << e.path();
+    fs::remove(e.path());
+  }
+  // As the shell's "> /dev/stderr" does, a pipe on standard error takes the output.
+  const test::RunResult piped =
+      test::RunProgram(VORKA_EXE, {"d", "/0:" + (dir / "p.lz"), "/2:/dev/stderr", "/go"}, "C.UTF-8");
+  EXPECT_EQ(piped.ExitStatus, 0);
+  EXPECT_TRUE(piped.Stderr == source) << piped.Stderr.size() << " bytes";
+  EXPECT_EQ(piped.Stdout.find("ОШИБКА"), std::string::npos) << piped.Stdout;
 }
 
 }  // namespace

@@ -7,10 +7,13 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <regex>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,10 +81,16 @@ TEST(PlatformFileOpen, CreateWriteTruncatesAndAcceptsDevices) {
 // it and renamed into place by CommitOutput; AbandonOutput leaves the old
 // target; devices are written in place.
 
+// Temporary files in the folder; each must carry the 64-bit random part.
 std::size_t Temporaries(const fs::path& folder) {
+  static const std::regex form(R"(\.vorka-[0-9a-f]{16}\.tmp)");
   std::size_t n = 0;
-  for (const auto& e : fs::directory_iterator(folder))
-    if (e.path().filename().string().rfind(".vorka-", 0) == 0) ++n;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind(".vorka-", 0) != 0) continue;
+    EXPECT_TRUE(std::regex_match(name, form)) << name;
+    ++n;
+  }
   return n;
 }
 
@@ -218,7 +227,9 @@ TEST(PlatformOutput, CommitAppliesModeTimeAndAttributes) {
     if (c.OldMode != 0) {
       ASSERT_EQ(chmod(name.c_str(), c.OldMode), 0);
     }
-    out.OldMode = c.OldMode;
+    if (c.OldMode != 0) {
+      out.OldMode = c.OldMode;
+    }
     ASSERT_TRUE(platform::CommitOutput(f, out, c.Restore, c.Attr, dos));
     const mode_t expected = c.OldMode == 0 ? (c.Expected & ~022) : c.Expected;
     EXPECT_EQ(ModeOf(name), expected);
@@ -229,10 +240,13 @@ TEST(PlatformOutput, CommitAppliesModeTimeAndAttributes) {
   umask(mask);
 }
 
-// A signal that ends the program while a temporary file exists takes the file
-// with it, and the program still ends by that signal.
-TEST(PlatformOutput, SignalRemovesTheTemporaryFile) {
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+// A signal that ends the program while outputs are open takes their temporary
+// files, and a target created empty for the run, with it, whichever thread
+// opened them; the program still ends by that signal.
+TEST(PlatformOutput, SignalRemovesTheTemporaryFiles) {
+  const int signals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1, SIGUSR2,
+                         SIGALRM, SIGPIPE, SIGXCPU, SIGVTALRM, SIGPROF};
+  for (const int sig : signals) {
     SCOPED_TRACE(sig);
     ScratchDir dir;
     WriteFile(dir / "target", "old bytes");
@@ -240,19 +254,25 @@ TEST(PlatformOutput, SignalRemovesTheTemporaryFile) {
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      for (const int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
-      platform::TFile f;
-      platform::TOutput out{};
+      for (const int s : signals) signal(s, SIG_DFL);
+      const rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
+      platform::TFile f, g;
+      static platform::TOutput out, other;
       if (!platform::CreateOutput(f, out, dir / "target")) _exit(1);
       if (platform::Write(f, "partial", 7) != 7) _exit(2);
+      bool opened = false;
+      std::thread([&] { opened = platform::CreateOutput(g, other, dir / "fresh"); }).join();
+      if (!opened || platform::Write(g, "partial", 7) != 7) _exit(3);
       raise(sig);
-      _exit(3);
+      _exit(4);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << WEXITSTATUS(status);
     EXPECT_EQ(WTERMSIG(status), sig);
     EXPECT_EQ(ReadFile(dir / "target"), "old bytes");
+    EXPECT_FALSE(fs::exists(dir / "fresh"));
     EXPECT_EQ(Temporaries(dir.Path()), 0u);
   }
 }

@@ -22,13 +22,17 @@ int ApplyInChild(const ChildLimits& limits) {
       return kChildCannotDropPrivileges;
   }
   if (limits.FileSize != 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGXFSZ, limits.FileSizeSignal ? SIG_DFL : SIG_IGN);
     rlimit r{};
     if (getrlimit(RLIMIT_FSIZE, &r) != 0) return kChildCannotLimit;
     r.rlim_cur = static_cast<rlim_t>(limits.FileSize);
     if (setrlimit(RLIMIT_FSIZE, &r) != 0) return kChildCannotLimit;
   }
   if (limits.AddressSpace != 0 && !SetAddressSpaceLimit(limits.AddressSpace)) return kChildCannotLimit;
+  if (limits.OpenFiles != 0) {
+    const rlimit r{static_cast<rlim_t>(limits.OpenFiles), static_cast<rlim_t>(limits.OpenFiles)};
+    if (setrlimit(RLIMIT_NOFILE, &r) != 0) return kChildCannotLimit;
+  }
   if (limits.TimeLimit != 0) alarm(limits.TimeLimit);
   return 0;
 }

@@ -45,6 +45,11 @@ struct ChildLimits {
   // Seconds until SIGALRM ends the child, so a hang shows as status
   // 128 + SIGALRM instead of stopping the test run.
   unsigned TimeLimit = 0;
+  // Under FileSize, leave SIGXFSZ at its default action, as a shell's
+  // "ulimit -f" does, instead of ignoring it.
+  bool FileSizeSignal = false;
+  // RLIMIT_NOFILE: the lowest descriptor number the child may not open.
+  std::uint64_t OpenFiles = 0;
   // Descriptor that becomes the program's standard input in place of the
   // bytes given (RunProgram only); the caller keeps it open.
   int Stdin = -1;

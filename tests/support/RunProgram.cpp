@@ -1,13 +1,17 @@
 #include "support/RunProgram.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
+#include "support/ScratchDir.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -103,6 +107,69 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   CloseFd(inFd);
   result.ExitStatus = detail::WaitForChild(pid);
   return result;
+}
+
+int BackgroundProgram::Wait() {
+  if (Pid <= 0) return -1;
+  const int status = detail::WaitForChild(Pid);
+  Pid = -1;
+  return status;
+}
+
+std::string BackgroundProgram::Output() const { return ReadFile(OutName); }
+
+BackgroundProgram::~BackgroundProgram() {
+  if (Pid > 0) {
+    ::kill(Pid, SIGKILL);
+    Wait();
+  }
+  if (!OutName.empty()) ::unlink(OutName.c_str());
+}
+
+void StartProgram(BackgroundProgram& child, const std::string& program, const std::vector<std::string>& args,
+                  const std::string& workDir, const ChildLimits& limits, int passFd) {
+  char outName[] = "/tmp/vorka-child-out-XXXXXX";
+  const int outFd = ::mkstemp(outName);
+  if (outFd < 0) throw std::runtime_error("mkstemp failed");
+  child.OutName = outName;
+  std::vector<std::string> argStrings{program};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& s : argStrings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  std::string locale = "LC_ALL=C.UTF-8";
+  std::string path = "PATH=/usr/bin:/bin";
+  char* envp[] = {locale.data(), path.data(), nullptr};
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(outFd);
+    throw std::runtime_error("fork failed");
+  }
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec.
+    const int in = ::open("/dev/null", O_RDONLY);
+    if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(outFd, 1) < 0 || ::dup2(outFd, 2) < 0) ::_exit(kChildCannotRedirect);
+    // dup2 leaves the copy open across exec; a descriptor that already is 3
+    // has the flag cleared instead.
+    if (passFd >= 0 && (passFd == 3 ? ::fcntl(3, F_SETFD, 0) : ::dup2(passFd, 3)) < 0) ::_exit(kChildCannotRedirect);
+    ::close_range(passFd >= 0 ? 4 : 3, ~0u, 0);
+    // The signals under test reach the program with their default action,
+    // whatever the test runner ignores or blocks.
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXCPU,
+                          SIGVTALRM, SIGPROF, SIGXFSZ})
+      ::signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (!workDir.empty() && ::chdir(workDir.c_str()) != 0) ::_exit(126);
+    const int setup = detail::ApplyInChild(limits);
+    if (setup != 0) ::_exit(setup);
+    ::execve(argv[0], argv.data(), envp);
+    ::_exit(127);
+  }
+  ::close(outFd);
+  child.Pid = pid;
 }
 
 }  // namespace vorka::test

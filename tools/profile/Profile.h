@@ -43,7 +43,4 @@ bool ProfileData(const std::vector<std::uint8_t>& data, std::uint32_t dicSize, s
 // The rows as CSV, one line per piece after a header line.
 std::string ProfileCsv(const TProfile& profile);
 
-// The rows drawn along the file, one panel per measure, resets marked.
-std::string ProfileSvg(const TProfile& profile, const std::string& title);
-
 }  // namespace vorka::profile

@@ -1,6 +1,6 @@
 // vorka-profile FILE DIR [/l:N] [/z:N]: packs FILE in memory as `vorka c`
-// would with the same settings and writes DIR/profile.csv and
-// DIR/profile.svg, what the packer did for each 64 KiB of input.
+// would with the same settings and writes DIR/profile.csv, what the packer
+// did for each 64 KiB of input. The bench's chart module draws it.
 #include "Profile.h"
 
 #include "codec/LZTypes.h"
@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,7 +21,7 @@ using namespace vorka;
 
 int Usage() {
   std::fputs("usage: vorka-profile FILE DIR [/l:N] [/z:N]\n"
-             "  packs FILE in memory and writes DIR/profile.csv and DIR/profile.svg;\n"
+             "  packs FILE in memory and writes DIR/profile.csv;\n"
              "  /l: dictionary size (500..268435326, default 100000), /z: longest phrase\n"
              "  (4..268435326, at most the dictionary size; default the dictionary size)\n",
              stderr);
@@ -48,9 +50,7 @@ bool WriteText(const std::filesystem::path& name, const std::string& text) {
   return static_cast<bool>(f.flush());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   if (argc < 3) return Usage();
   std::uint32_t dicSize = 100000;
   std::uint32_t maxFrag = MaxDictionarySize;
@@ -63,8 +63,13 @@ int main(int argc, char** argv) {
   maxFrag = Clamp(maxFrag, MinFragmentLength, MaxDictionarySize);
 
   const std::string fileName = argv[1];
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in || std::filesystem::is_directory(fileName)) {
+  // Only a regular file counts, as for vorka: a directory, a FIFO or a device
+  // such as /dev/zero (which would be read for ever) fails like a missing file.
+  std::error_code statError;
+  const bool regular = std::filesystem::is_regular_file(fileName, statError);
+  std::ifstream in;
+  if (regular) in.open(fileName, std::ios::binary);
+  if (!regular || !in) {
     std::fprintf(stderr, "vorka-profile: cannot read %s\n", fileName.c_str());
     return 1;
   }
@@ -84,8 +89,7 @@ int main(int argc, char** argv) {
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   const std::string title = std::filesystem::path(fileName).filename().string();
-  if (!WriteText(dir / "profile.csv", profile::ProfileCsv(result)) ||
-      !WriteText(dir / "profile.svg", profile::ProfileSvg(result, title))) {
+  if (!WriteText(dir / "profile.csv", profile::ProfileCsv(result))) {
     std::fprintf(stderr, "vorka-profile: cannot write into %s\n", dir.string().c_str());
     return 1;
   }
@@ -98,4 +102,18 @@ int main(int argc, char** argv) {
               result.Rows.empty() ? 0u : result.Rows.back().Longest, result.MaxFragment,
               static_cast<unsigned long long>(resets));
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A file or dictionary larger than the memory the process may have ends
+  // the run with one line, not with an uncaught exception.
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  std::fputs("vorka-profile: out of memory\n", stderr);
+  return 1;
 }

@@ -6,8 +6,11 @@
 // Files are opened for reading with read sharing only: while one is open
 // nobody can write it, and creating the packed file over the source fails with
 // a sharing violation instead of destroying the input.
+#define _CRT_RAND_S  // rand_s: the system's random generator
 #include "../DosTime.h"
 #include "../File.h"
+
+#include <cstdlib>
 
 #include <cstring>
 #include <vector>
@@ -69,27 +72,72 @@ std::string UniversalName(const std::string& full) {
   return info->lpUniversalName != nullptr ? std::string(info->lpUniversalName) : full;
 }
 
-// The temporary file that Ctrl-C, Ctrl-Break or closing the console takes
-// away with it. The handler runs on a thread of its own while the main thread
-// may still hold the file open; the file is opened with delete sharing, so
-// the deletion completes when the process ends and closes it.
-char CtrlTemp[MAX_PATH];
-volatile LONG CtrlArmed = 0;
-bool CtrlInstalled = false;
+// Temporary files that Ctrl-C, Ctrl-Break or closing the console takes away
+// with them. The handler runs on a thread of its own while the threads that
+// write outputs may still hold their files open; each file is opened with
+// delete sharing, so the deletion completes when the process ends and closes
+// it. Each output holds its own slot, so outputs of several threads never
+// share one; the handler takes no lock and skips a slot being written.
+struct TCtrlSlot {
+  volatile LONG State;  // 0 free, 1 being written, 2 armed
+  char Temp[MAX_PATH];
+};
+TCtrlSlot CtrlSlots[32];
+volatile LONG CtrlInstalled = 0;
 
 BOOL WINAPI OnCtrl(DWORD) {
-  if (CtrlArmed != 0) DeleteFileA(CtrlTemp);
+  for (TCtrlSlot& slot : CtrlSlots)
+    if (InterlockedCompareExchange(&slot.State, 2, 2) == 2) DeleteFileA(slot.Temp);
   return FALSE;  // the default handling then ends the process
 }
 
-void ArmCtrl(const char* temp) {
-  InterlockedExchange(&CtrlArmed, 0);
-  lstrcpynA(CtrlTemp, temp, MAX_PATH);
-  InterlockedExchange(&CtrlArmed, 1);
-  if (!CtrlInstalled) CtrlInstalled = SetConsoleCtrlHandler(OnCtrl, TRUE) != 0;
+// The slot that now removes temp on a console event; -1 when all are taken.
+int ArmCtrl(const char* temp) {
+  for (int i = 0; i < static_cast<int>(sizeof CtrlSlots / sizeof CtrlSlots[0]); ++i) {
+    TCtrlSlot& slot = CtrlSlots[i];
+    if (InterlockedCompareExchange(&slot.State, 1, 0) != 0) continue;
+    lstrcpynA(slot.Temp, temp, MAX_PATH);
+    InterlockedExchange(&slot.State, 2);
+    if (InterlockedCompareExchange(&CtrlInstalled, 1, 0) == 0) SetConsoleCtrlHandler(OnCtrl, TRUE);
+    return i;
+  }
+  return -1;
 }
 
-void DisarmCtrl() { InterlockedExchange(&CtrlArmed, 0); }
+void DisarmCtrl(int& slot) {
+  if (slot >= 0) InterlockedExchange(&CtrlSlots[slot].State, 0);
+  slot = -1;
+}
+
+// Creates a new temporary file ".vorka-<16 random hex digits>.tmp" in folder
+// (which ends in a delimiter); a taken name is tried again with new digits.
+// The random part comes from the system's generator, so another user cannot
+// name it in advance. INVALID_HANDLE_VALUE on failure, GetLastError telling why.
+HANDLE CreateTemporary(const std::string& folder, TOutput& out) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned int hi = 0;
+    unsigned int lo = 0;
+    if (rand_s(&hi) != 0 || rand_s(&lo) != 0) {
+      SetLastError(ERROR_GEN_FAILURE);
+      return INVALID_HANDLE_VALUE;
+    }
+    char leaf[40];
+    wsprintfA(leaf, ".vorka-%08x%08x.tmp", hi, lo);
+    const std::string name = folder + leaf;
+    if (name.size() >= sizeof out.Temp) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return INVALID_HANDLE_VALUE;
+    }
+    lstrcpynA(out.Temp, name.c_str(), sizeof out.Temp);
+    const HANDLE h = CreateFileA(out.Temp, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return h;
+    const DWORD why = GetLastError();
+    if (why != ERROR_FILE_EXISTS && why != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return INVALID_HANDLE_VALUE;
+}
 
 bool CopyName(char* to, std::size_t size, const std::string& from) {
   if (from.size() >= size) return false;
@@ -115,17 +163,28 @@ bool CreateOutput(TFile& file, TOutput& out, const std::string& name) {
   out.Mode = omNone;
   out.Fd = -1;
   out.Folder = -1;
+  out.TempSlot = -1;
+  out.TargetSlot = -1;
   out.HadOld = false;
+  out.Created = false;
   if (name.empty()) return false;
   const DWORD attr = GetFileAttributesA(name.c_str());
   if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
   bool plain = false;
+  bool movable = true;
   if (attr != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND) {
     // An existing file must still be one this process may write (and nobody
     // holds it against writing, as the open source does); NUL and CON are
-    // written as they are.
-    const HANDLE probe = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // written as they are. Whether the move may replace it (delete access)
+    // is decided here, before the work: a writable file that cannot be
+    // replaced is written in place.
+    HANDLE probe = CreateFileA(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+      movable = false;
+      probe = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     if (probe == INVALID_HANDLE_VALUE) return false;
     plain = !IsDiskFile(probe);
     CloseHandle(probe);
@@ -134,23 +193,25 @@ bool CreateOutput(TFile& file, TOutput& out, const std::string& name) {
   }
   const std::string full = FullPath(name);
   const std::size_t slash = full.find_last_of("\\/");
-  if (!plain && slash != std::string::npos && CopyName(out.Target, sizeof out.Target, full)) {
-    const std::string folder = full.substr(0, slash + 1);
-    if (GetTempFileNameA(folder.c_str(), "vrk", 0, out.Temp) != 0) {
-      ArmCtrl(out.Temp);
-      const HANDLE h = CreateFileA(out.Temp, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                   TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (Adopt(file, h, _O_WRONLY)) {
+  if (!plain && movable && slash != std::string::npos && CopyName(out.Target, sizeof out.Target, full)) {
+    const HANDLE h = CreateTemporary(full.substr(0, slash + 1), out);
+    const DWORD why = GetLastError();
+    if (h != INVALID_HANDLE_VALUE) {
+      out.TempSlot = ArmCtrl(out.Temp);
+      if (out.TempSlot >= 0 && Adopt(file, h, _O_WRONLY)) {
         out.Mode = omReplace;
         out.Fd = file.Fd;
         return true;
       }
+      if (out.TempSlot < 0) CloseHandle(h);
       DeleteFileA(out.Temp);
-      DisarmCtrl();
+      DisarmCtrl(out.TempSlot);
+      return false;
     }
-    // A folder that takes no new file: an existing, writable target is
-    // written in place as it always was; a new one cannot be made.
-    if (!out.HadOld) return false;
+    // Only a folder that takes no new file lets an existing, writable target
+    // be written in place; any other failure (no room, every name taken)
+    // leaves the old target as it was.
+    if (!out.HadOld || (why != ERROR_ACCESS_DENIED && why != ERROR_WRITE_PROTECT)) return false;
   }
   if (!CopyName(out.Target, sizeof out.Target, name) || !CreateWrite(file, name)) return false;
   out.Mode = omInPlace;
@@ -175,7 +236,7 @@ bool CommitOutput(TFile& file, TOutput& out, bool restore, std::int32_t attr, st
       SetFileAttributesA(out.Temp, FILE_ATTRIBUTE_NORMAL);
       DeleteFileA(out.Temp);
     }
-    DisarmCtrl();
+    DisarmCtrl(out.TempSlot);
   } else if (restore && disk) {
     SetFileAttributesA(out.Target, static_cast<DWORD>(attr));
   }
@@ -189,7 +250,7 @@ void AbandonOutput(TFile& file, TOutput& out) {
   Close(file);
   if (out.Mode == omReplace) {
     DeleteFileA(out.Temp);
-    DisarmCtrl();
+    DisarmCtrl(out.TempSlot);
   }
   out.Mode = omNone;
   out.Fd = -1;
@@ -284,6 +345,40 @@ bool IsSameFile(const TFile& file, const std::string& name) {
                     a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
   CloseHandle(other);
   return same;
+}
+
+namespace {
+
+bool SameIdentity(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x{};
+  BY_HANDLE_FILE_INFORMATION y{};
+  return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+         x.nFileIndexLow == y.nFileIndexLow;
+}
+
+// Opened without access and with every sharing: disturbs nobody.
+HANDLE OpenForIdentity(const std::string& name) {
+  return CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+bool IsSameFile(const std::string& name1, const std::string& name2) {
+  const HANDLE a = OpenForIdentity(name1);
+  if (a == INVALID_HANDLE_VALUE) return false;
+  const HANDLE b = OpenForIdentity(name2);
+  const bool same = b != INVALID_HANDLE_VALUE && SameIdentity(a, b);
+  if (b != INVALID_HANDLE_VALUE) CloseHandle(b);
+  CloseHandle(a);
+  return same;
+}
+
+bool IsSameFile(const TFile& file1, const TFile& file2) {
+  const HANDLE a = HandleOf(file1);
+  const HANDLE b = HandleOf(file2);
+  return a != INVALID_HANDLE_VALUE && b != INVALID_HANDLE_VALUE && SameIdentity(a, b);
 }
 
 bool ExistsNotDirectory(const std::string& name) {

@@ -16,9 +16,11 @@
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 namespace vorka::test {
 namespace {
@@ -90,6 +92,7 @@ TEST_P(Program, NoArgumentsWaitsForEnter) {
   EXPECT_EQ(Run({}, "\n").Stdout, kBanner + kUsage + kClosing + kPrompt);
 }
 
+#if !defined(_WIN32)  // pipes, a file offset and a pseudo-terminal of POSIX
 // The wait takes a line only from a terminal. A script's pipe or file is left
 // as it was: a `while read` loop around the program keeps every line.
 TEST_P(Program, WaitLeavesAScriptsInputUnread) {
@@ -139,6 +142,7 @@ TEST_P(Program, WaitTakesOneLineFromATerminal) {
   ::close(terminal);
   ::close(master);
 }
+#endif
 
 TEST_P(Program, InvalidLineWithGo) {
   const RunResult r = Run({"x", "/go"});

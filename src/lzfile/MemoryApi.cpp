@@ -1,7 +1,7 @@
-// One-call packing and unpacking of a buffer in memory. Both build the same
-// layout as the file object through the shared header functions, and drive the
-// codec over the whole buffer at once: the code stream does not depend on how
-// its input is split into blocks.
+// One-call packing and unpacking of a buffer in memory. Both go through the
+// frame layer that the file object uses, with the whole buffer as one piece of
+// input: the code stream does not depend on how its input is split into
+// blocks.
 #include <algorithm>
 #include <cstring>
 #include <limits>

@@ -152,9 +152,7 @@ void TLZFile::PackFile(const std::string& sourceName, const std::string& packedN
   CreatePacked(packedName);
   if (NoError()) {
     TakeFileName(sourceName);
-    WriteHeadInfo();
-    if (NoError()) PackData();
-    if (NoError()) WriteSuffix();
+    PackData();
   }
   CloseFiles();
 }
@@ -201,18 +199,6 @@ void TLZFile::CreatePacked(const std::string& name) {
     return;
   }
   PackedFile.Open = true;
-  WriteHeadFixed();
-}
-
-void TLZFile::WriteHeadFixed() {
-  fmt::PutHeadFixed(WriteBuf.DataPtr(), DictionarySize(), MaxFragment());
-  Version = fmt::Get16(fmt::HeadFixedTemplate + fmt::OffVersion);
-  WriteBuf.SetUsed(fmt::HeadFixedSize);
-  if (HasError() || platform::Position(PackedFile.File) != 0) {
-    SetError(lzeNoHeader);
-  } else {
-    FlushPacked();
-  }
 }
 
 void TLZFile::TakeFileName(const std::string& name) {
@@ -223,33 +209,54 @@ void TLZFile::TakeFileName(const std::string& name) {
   std::memcpy(FileName + 1, name.data() + start, n);
 }
 
-void TLZFile::WriteHeadInfo() {
-  const std::uint32_t n = FileName[0];
-  if (WriteBuf.Room() < fmt::InfoPartSize(static_cast<std::uint8_t>(n))) {
-    SetError(lzeHeaderTooLarge);
+namespace {
+
+// The frame's view of the file object when packing: the source through
+// ReadBuf, the packed file through WriteBuf, one block per write.
+struct TFilePacking {
+  TLZFile& File;
+
+  std::uint8_t Next(const std::uint8_t*& piece, std::uint32_t& length) {
+    // The frame has taken all of the previous piece.
+    File.ReadBuf.Empty();
+    length = File.ReadSource();
+    if (File.HasError()) return File.ErrorCode();
+    if (length == 0) File.CheckSourceEnd();
+    piece = File.ReadBuf.DataPtr();
+    return File.ErrorCode();
+  }
+
+  std::uint8_t* Block(std::uint32_t /*keep*/, std::uint32_t& room) {
+    room = File.WriteBuf.Capacity();
+    return File.WriteBuf.DataPtr();
+  }
+
+  std::uint8_t Put(std::uint32_t n) {
+    File.WriteBuf.SetUsed(n);
+    File.FlushPacked();
+    return File.ErrorCode();
+  }
+};
+
+}  // namespace
+
+// Header, code stream and end marker, in the stream's only order.
+void TLZFile::PackData() {
+  Version = fmt::FormatVersion;
+  if (HasError() || platform::Position(PackedFile.File) != 0) {
+    SetError(lzeNoHeader);
     return;
   }
   fmt::TInfoFields fields;
   fields.Attr = Info.Attr;
   fields.Time = Info.Time;
   fields.Size = Info.Size;
-  fields.NameLen = static_cast<std::uint8_t>(n);
+  fields.NameLen = FileName[0];
   fields.Name = FileName + 1;
-  fmt::PutHeadInfo(WriteBuf.DataPtr(), fields);
-  WriteBuf.SetUsed(fmt::InfoPartSize(fields.NameLen));
-  if (NoError()) FlushPacked();
-}
-
-void TLZFile::PackData() {
-  if (Index == TChildIndex::Hash) {
-    HashEncoder.Start(Store);
-  } else {
-    TreeEncoder.Start(Store);
-  }
-  while (NoError() && ReadSource() > 0) PackBlocks();
-  if (NoError()) CheckSourceEnd();
-  // ReadBuf is empty here, so this single pass ends the code stream.
-  if (NoError()) PackBlocks();
+  TFilePacking io{*this};
+  const std::uint8_t code = Index == TChildIndex::Hash ? frame::Pack(HashEncoder, Store, fields, io, io)
+                                                       : frame::Pack(TreeEncoder, Store, fields, io, io);
+  SetError(code);
 }
 
 // Reads no more than the Size that the header records: a source that grew
@@ -276,47 +283,9 @@ void TLZFile::CheckSourceEnd() {
   if (more != 0 || ReadBuf.Failed()) SetError(lzeReadSource);
 }
 
-void TLZFile::PackBlocks() {
-  // A failed write does not stop the loop: the held input is still consumed
-  // and the code stays that of the first failure.
-  do {
-    std::uint32_t consumed = 0;
-    std::uint32_t written = 0;
-    PackBlock(consumed, written);
-    FlushPacked();
-    if (consumed == 0 && written == 0 && !ReadBuf.IsEmpty()) {
-      // An encoder that neither takes input nor gives output would loop forever.
-      SetError(lzeWritePacked);
-      ReadBuf.Empty();
-    }
-  } while (!ReadBuf.IsEmpty());
-}
-
-void TLZFile::PackBlock(std::uint32_t& consumed, std::uint32_t& written) {
-  if (Index == TChildIndex::Hash) {
-    HashEncoder.EncodeBlock(ReadBuf.DataPtr(), ReadBuf.Used(), consumed, WriteBuf.DataPtr(),
-                            WriteBuf.Capacity(), written);
-  } else {
-    TreeEncoder.EncodeBlock(ReadBuf.DataPtr(), ReadBuf.Used(), consumed, WriteBuf.DataPtr(),
-                            WriteBuf.Capacity(), written);
-  }
-  ReadBuf.Consume(consumed);
-  WriteBuf.SetUsed(written);
-}
-
 void TLZFile::FlushPacked() {
   WriteBuf.WriteTo(PackedFile.File);
   if (WriteBuf.Failed()) SetError(lzeWritePacked);
-}
-
-void TLZFile::WriteSuffix() {
-  if (WriteBuf.Room() < fmt::EndMarkerSize) {
-    SetError(lzeSuffixTooLarge);
-    return;
-  }
-  std::memcpy(WriteBuf.DataPtr(), fmt::EndMarker, fmt::EndMarkerSize);
-  WriteBuf.SetUsed(fmt::EndMarkerSize);
-  if (NoError()) FlushPacked();
 }
 
 // ---------------------------------------------------------------------------
@@ -350,7 +319,7 @@ void TLZFile::UnpackFile(const std::string& packedName, const std::string& targe
     return;
   }
   if (!OpenPacked(packedName)) return;
-  ReadHeadInfo();
+  ReadHead();
   if (NoError()) CreateOutput();
   if (NoError()) UnpackData();
   if (NoError()) CheckSuffix();
@@ -376,52 +345,42 @@ bool TLZFile::OpenPacked(const std::string& name) {
     return false;
   }
   PackedFile.Open = true;
-  ReadHeadFixed();
-  if (HasError()) {
-    ClosePacked();
-    return false;
-  }
   return true;
 }
 
-void TLZFile::ReadHeadFixed() {
+namespace {
+
+// The frame's view of the packed file when reading the header: the parts are
+// read whole into ReadBuf.
+struct TFileHeadIn {
+  TLZFile& File;
+
+  bool Read(std::uint32_t n, bool fresh) {
+    if (fresh) File.ReadBuf.Empty();
+    File.ReadBuf.ReadExact(File.PackedFile.File, n);
+    return File.ReadBuf.IsOK();
+  }
+  bool Holds(std::uint32_t n) const { return File.ReadBuf.Room() >= n; }
+  const std::uint8_t* Held() const { return File.ReadBuf.DataPtr(); }
+};
+
+}  // namespace
+
+// Both header parts; the parameters must be this object's own.
+void TLZFile::ReadHead() {
   if (HasError() || platform::Position(PackedFile.File) != 0) {
     SetError(lzeNoHeader);
     return;
   }
-  ReadBuf.Empty();
-  ReadBuf.ReadExact(PackedFile.File, fmt::HeadFixedSize);
-  if (!ReadBuf.IsOK()) {
-    SetError(lzeReadHeader);
-    return;
-  }
+  TFileHeadIn in{*this};
   fmt::THeadParams params;
-  std::uint8_t code = fmt::ParseHeadFixed(ReadBuf.DataPtr(), params);
-  if (code != lzeBadHeader) Version = params.Version;
-  if (code == lzeNone) code = fmt::MatchHeadParams(params, DictionarySize(), MaxFragment());
-  if (code != lzeNone) SetError(code);
-}
-
-void TLZFile::ReadHeadInfo() {
-  if (HasError()) return;
-  ReadBuf.Empty();
-  ReadBuf.ReadExact(PackedFile.File, fmt::InfoLenSize);
-  if (!ReadBuf.IsOK()) {
-    SetError(lzeReadHeader);
-    return;
-  }
-  const std::uint32_t infoLen = fmt::Get16(ReadBuf.DataPtr());
-  if (ReadBuf.Room() < infoLen) {
-    SetError(lzeHeaderBufferSmall);
-    return;
-  }
-  ReadBuf.ReadExact(PackedFile.File, infoLen);
-  if (!ReadBuf.IsOK()) {
-    SetError(lzeReadHeader);
-    return;
-  }
+  // A refused version is still recorded; a missing signature leaves the old.
+  params.Version = Version;
   fmt::TInfoFields fields;
-  const std::uint8_t code = fmt::ParseHeadInfo(ReadBuf.DataPtr(), infoLen, fields);
+  const std::uint8_t code = frame::ReadHead(
+      in, [this](const fmt::THeadParams& p) { return fmt::MatchHeadParams(p, DictionarySize(), MaxFragment()); },
+      params, fields);
+  Version = params.Version;
   if (code != lzeNone) {
     SetError(code);
     return;

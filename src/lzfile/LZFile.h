@@ -118,15 +118,11 @@ struct TLZFile {
   bool OpenSource(const std::string& name);
   void GetFileInfo(const std::string& name);
   void CreatePacked(const std::string& name);
-  void WriteHeadFixed();
   void TakeFileName(const std::string& name);
-  void WriteHeadInfo();
+  // Writes the whole packed file: header, code stream and end marker.
   void PackData();
   std::uint32_t ReadSource();
-  void PackBlocks();
-  void PackBlock(std::uint32_t& consumed, std::uint32_t& written);
   void FlushPacked();
-  void WriteSuffix();
   void CheckSourceEnd();
   void CloseFiles();
   void CloseSource();
@@ -137,8 +133,7 @@ struct TLZFile {
   // Steps of unpacking.
   bool SetOutName(const std::string& name);
   bool OpenPacked(const std::string& name);
-  void ReadHeadFixed();
-  void ReadHeadInfo();
+  void ReadHead();
   void CreateOutput();
   void UnpackData();
   std::uint32_t ReadPacked();

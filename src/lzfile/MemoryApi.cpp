@@ -1,7 +1,7 @@
-// One-call packing and unpacking of a buffer in memory. Both build the same
-// layout as the file object through the shared header functions, and drive the
-// codec over the whole buffer at once: the code stream does not depend on how
-// its input is split into blocks.
+// One-call packing and unpacking of a buffer in memory. Both go through the
+// frame layer that the file object uses, with the whole buffer as one piece of
+// input: the code stream does not depend on how its input is split into
+// blocks.
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -95,6 +95,40 @@ std::size_t PackedSizeBound(std::uint32_t plainSize) {
 
 namespace {
 
+// The frame's view of a packing in memory: the whole input as one piece, and
+// the output in blocks of the reserved storage. Within the reserved capacity
+// resize never moves the storage, so the size follows what is written and
+// only that much is ever filled in. The bound leaves room for every code;
+// should it ever fall short, the packing fails rather than cut the stream.
+struct TMemoryPacking {
+  std::vector<std::uint8_t>& Packed;
+  const void* Plain;
+  std::uint32_t PlainSize;
+  std::size_t Capacity;
+  std::size_t Used{};
+  bool Given{};
+
+  std::uint8_t Next(const std::uint8_t*& piece, std::uint32_t& length) {
+    piece = static_cast<const std::uint8_t*>(Plain);
+    length = Given ? 0 : PlainSize;
+    Given = true;
+    return lzeNone;
+  }
+
+  std::uint8_t* Block(std::uint32_t keep, std::uint32_t& room) {
+    Used = Packed.size();
+    const std::size_t free = Capacity - Used > keep ? Capacity - Used - keep : 0;
+    room = static_cast<std::uint32_t>(std::min<std::uint64_t>(free, kOutputPiece));
+    Packed.resize(Used + room);
+    return Packed.data() + Used;
+  }
+
+  std::uint8_t Put(std::uint32_t n) {
+    Packed.resize(Used + n);
+    return lzeNone;
+  }
+};
+
 template <class TIndex>
 int PackWith(const void* plain, std::uint32_t plainSize, std::vector<std::uint8_t>& packed, std::uint32_t dicSize,
              std::uint32_t maxFrag) {
@@ -122,57 +156,30 @@ int PackWith(const void* plain, std::uint32_t plainSize, std::vector<std::uint8_
   } catch (const std::length_error&) {
     return lzeNoBufferMemory;
   }
-  // Within the reserved capacity resize never moves the storage, so the size
-  // can follow what is written and only that much is ever filled in.
-  std::size_t used = fmt::HeadFixedSize + fmt::InfoPartSize(0);
-  packed.resize(used);
-  fmt::PutHeadFixed(packed.data(), store.DictionarySize(), store.MaxFragment());
   fmt::TInfoFields fields;
   fields.Size = static_cast<std::int32_t>(plainSize);
-  fmt::PutHeadInfo(packed.data() + fmt::HeadFixedSize, fields);
-  const std::size_t limit = capacity - fmt::EndMarkerSize;
-
-  // Each call gets the next piece of the storage as its output block; the
-  // result is that block's size.
-  const auto encode = [&](const std::uint8_t* input, std::uint32_t length, std::uint32_t& consumed) {
-    const std::uint32_t room = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit - used, kOutputPiece));
-    std::uint32_t written = 0;
-    consumed = 0;
-    packed.resize(used + room);
-    if (room != 0) encoder.EncodeBlock(input, length, consumed, packed.data() + used, room, written);
-    used += written;
-    packed.resize(used);
-    return std::pair{room, written};
-  };
-
-  // The bound leaves room for every code; should it ever fall short, the call
-  // fails rather than cut the stream.
-  static const std::uint8_t none = 0;
-  const auto* in = plainSize != 0 ? static_cast<const std::uint8_t*>(plain) : &none;
-  encoder.Start(store);
-  std::uint32_t pos = 0;
-  while (pos < plainSize) {
-    std::uint32_t consumed = 0;
-    const auto [room, written] = encode(in + pos, plainSize - pos, consumed);
-    if (consumed == 0 && written == 0) {
-      packed.clear();
-      return lzeWritePacked;
-    }
-    pos += consumed;
-  }
-  // Final calls end the stream; one that leaves room in its block has ended it.
-  for (;;) {
-    std::uint32_t consumed = 0;
-    const auto [room, written] = encode(in, 0, consumed);
-    if (written < room) break;
-    if (room == 0) {
-      packed.clear();
-      return lzeWritePacked;
-    }
-  }
-  packed.insert(packed.end(), fmt::EndMarker, fmt::EndMarker + fmt::EndMarkerSize);
-  return lzeNone;
+  TMemoryPacking io{packed, plain, plainSize, capacity};
+  const std::uint8_t code = frame::Pack(encoder, store, fields, io, io);
+  if (code != lzeNone) packed.clear();
+  return code;
 }
+
+// The frame's view of a packed buffer when reading the header.
+struct TMemoryHeadIn {
+  const std::uint8_t* Data;
+  std::size_t Size;
+  std::size_t Pos{};
+  std::size_t Start{};
+
+  bool Read(std::uint32_t n, bool fresh) {
+    if (fresh) Start = Pos;
+    if (Size - Pos < n) return false;
+    Pos += n;
+    return true;
+  }
+  static bool Holds(std::uint32_t /*n*/) { return true; }
+  const std::uint8_t* Held() const { return Data + Start; }
+};
 
 }  // namespace
 
@@ -187,20 +194,13 @@ int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::ui
   if (packed == nullptr && packedSize != 0) return lzeOpenPackedRead;
   const auto* p = static_cast<const std::uint8_t*>(packed);
 
-  // The header, tested in the order of the file object.
-  if (packedSize < fmt::HeadFixedSize) return lzeReadHeader;
+  // The header adopts whatever settings a writer can have used.
+  TMemoryHeadIn in{p, packedSize};
   fmt::THeadParams params;
-  std::uint8_t code = fmt::ParseHeadFixed(p, params);
-  if (code == lzeNone) code = fmt::CheckHeadParams(params);
-  if (code != lzeNone) return code;
-  std::size_t pos = fmt::HeadFixedSize;
-  if (packedSize - pos < fmt::InfoLenSize) return lzeReadHeader;
-  const std::uint32_t infoLen = fmt::Get16(p + pos);
-  if (packedSize - pos - fmt::InfoLenSize < infoLen) return lzeReadHeader;
   fmt::TInfoFields fields;
-  code = fmt::ParseHeadInfo(p + pos, infoLen, fields);
+  std::uint8_t code = frame::ReadHead(in, fmt::CheckHeadParams, params, fields);
   if (code != lzeNone) return code;
-  pos += fmt::InfoLenSize + infoLen;
+  std::size_t pos = in.Pos;
 
   std::int64_t left = fields.Size;  // a negative Size means nothing to decode
   // The output never grows past Size, so refusing a larger Size here bounds it.

@@ -126,9 +126,7 @@ TEST(LZFileSourceLength, SourceMustEndAtItsSize) {
     f->Info.Left = c.Size;
     f->CreatePacked(dir / "p.lz");
     f->TakeFileName(dir / "src");
-    f->WriteHeadInfo();
     f->PackData();
-    f->WriteSuffix();
     f->CloseFiles();
     EXPECT_EQ(f->ErrorCode(), c.Code);
     // Refused or not, the packed file is whole: the old one or a new one.

@@ -19,10 +19,7 @@ namespace {
 constexpr std::uint32_t kBufferSize = 100000;
 
 struct TFileDone {
-  void operator()(TLZFile* file) const {
-    file->Done();
-    delete file;
-  }
+  void operator()(TLZFile* file) const { TLZFile::Destroy(file); }
 };
 using TFileOwner = std::unique_ptr<TLZFile, TFileDone>;
 
@@ -63,9 +60,7 @@ int PackFile(const char* source, const char* packed, std::uint32_t dicSize, std:
              TChildIndex index) {
   if (source == nullptr || packed == nullptr) return lzeOpenSourceRead;
   // The command line's limits, as PackMemory takes them.
-  dicSize = std::clamp(dicSize, fmt::MinHeadDicSize, fmt::MaxHeadDicSize);
-  if (maxFrag == 0) maxFrag = dicSize;
-  maxFrag = std::clamp(maxFrag, fmt::MinHeadMaxFrag, fmt::MaxHeadDicSize);
+  fmt::PullPackSettings(dicSize, maxFrag);
   int code = lzeNone;
   const TFileOwner file = MakeFile(dicSize, maxFrag, code);
   if (!file) return code;

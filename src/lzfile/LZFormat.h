@@ -16,6 +16,7 @@
 // A packed file is therefore 80 + n + D bytes long.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -95,6 +96,14 @@ std::uint8_t ParseHeadFixed(const std::uint8_t* head, THeadParams& params);
 // A reader with fixed settings: the header must name exactly these (21 for
 // the dictionary size, tested first, then 20 for the fragment limit).
 std::uint8_t MatchHeadParams(const THeadParams& params, std::uint32_t dicSize, std::uint32_t maxFrag);
+
+// The settings a writer takes from its caller, pulled into the command
+// line's limits: maxFrag 0 means the dictionary size.
+inline void PullPackSettings(std::uint32_t& dicSize, std::uint32_t& maxFrag) {
+  dicSize = std::clamp(dicSize, MinHeadDicSize, MaxHeadDicSize);
+  if (maxFrag == 0) maxFrag = dicSize;
+  maxFrag = std::clamp(maxFrag, MinHeadMaxFrag, MaxHeadDicSize);
+}
 
 // A reader that adopts the header's settings: they must be ones a writer can
 // have used (DicSize 500..268435326, else 21; MaxFrag 4..DicSize, else 20).

@@ -137,9 +137,7 @@ int PackWith(const void* plain, std::uint32_t plainSize, std::vector<std::uint8_
       plainSize > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
     return lzeOpenSourceRead;
   // The command line's limits.
-  dicSize = std::clamp(dicSize, fmt::MinHeadDicSize, fmt::MaxHeadDicSize);
-  if (maxFrag == 0) maxFrag = dicSize;
-  maxFrag = std::clamp(maxFrag, fmt::MinHeadMaxFrag, fmt::MaxHeadDicSize);
+  fmt::PullPackSettings(dicSize, maxFrag);
 
   TDicStore store;
   if (!store.Allocate(dicSize)) return lzeNoDictionaryMemory;

@@ -17,6 +17,17 @@
 namespace vorka {
 namespace {
 
+// The arrays an insertion works on, by value: a store of a bit byte may alias
+// any object in memory, so arrays read through the index's members would be
+// fetched again after every such store.
+struct TTreeArrays {
+  std::uint32_t* Links;
+  std::uint8_t* Bits;
+  const std::uint8_t* Chars;
+};
+
+void Insert(TTreeArrays a, std::uint32_t n, std::uint32_t* slot);
+
 struct TInsertStep {
   std::uint32_t Node;     // node still to insert, when Slot is not null
   std::uint32_t* Slot;    // tree to insert it into; null when done
@@ -25,46 +36,43 @@ struct TInsertStep {
 template <unsigned B>
 struct TTreeSide {
   static constexpr unsigned D = 1 - B;
-  TChildTrees& T;
-  const TDicNodes& Store;
-  const std::uint8_t* Chars;
+  TTreeArrays A;
 
-  std::uint32_t& L(std::uint32_t m, unsigned side) { return T.NodeLinks[2 * m + side]; }
-  std::uint8_t& Bit(std::uint32_t m) { return T.NodeBit[m]; }
+  std::uint32_t& L(std::uint32_t m, unsigned side) const { return A.Links[2 * std::size_t{m} + side]; }
+  std::uint8_t& Bit(std::uint32_t m) const { return A.Bits[m]; }
 
-  void MakeLeaf(std::uint32_t m) {
+  void MakeLeaf(std::uint32_t m) const {
     L(m, 0) = NilNode;
     L(m, 1) = NilNode;
     Bit(m) = 0;
   }
-  void TakeLinksAndBit(std::uint32_t to, std::uint32_t from) {
-    L(to, 0) = L(from, 0);
-    L(to, 1) = L(from, 1);
+  void TakeLinksAndBit(std::uint32_t to, std::uint32_t from) const {
+    std::memcpy(&L(to, 0), &L(from, 0), 2 * sizeof(std::uint32_t));
     Bit(to) = Bit(from);
   }
   // Z: the node of X's far subtree nearest to X; SZ holds it, Q is its parent.
-  void FindFar(std::uint32_t x, std::uint32_t& z, std::uint32_t*& sz, std::uint32_t& q) {
+  void FindFar(std::uint32_t x, std::uint32_t& z, std::uint32_t*& sz, std::uint32_t& q) const {
     q = x;
     sz = &L(x, D);
     z = *sz;
-    while (L(z, B) != NilNode) {
+    for (std::uint32_t next; (next = L(z, B)) != NilNode;) {
       q = z;
       sz = &L(z, B);
-      z = *sz;
+      z = next;
     }
   }
-  void SetPath(std::uint32_t m) {
+  void SetPath(std::uint32_t m) const {
     for (; m != NilNode; m = L(m, B)) Bit(m) = static_cast<std::uint8_t>(B);
   }
   // A parent whose bit points at an empty side after an unhook turns round.
-  void FixParent(std::uint32_t q) {
+  void FixParent(std::uint32_t q) const {
     if (L(q, 1u - Bit(q)) == NilNode) Bit(q) ^= 1;
   }
 
   // X sits in slot, its bit already flipped to D; n goes to side D of X.
-  TInsertStep Restructure(std::uint32_t n, std::uint32_t* slot, std::uint32_t x) {
-    const std::uint8_t c = Chars[n];
-    const std::uint8_t* const chars = Chars;
+  TInsertStep Restructure(std::uint32_t n, std::uint32_t* slot, std::uint32_t x) const {
+    const std::uint8_t c = A.Chars[n];
+    const std::uint8_t* const chars = A.Chars;
 
     if (L(x, D) == NilNode) {  // room on the far side: n takes X's place, X below it
       *slot = n;
@@ -100,9 +108,9 @@ struct TTreeSide {
     // Both sides taken: X swaps into P's position first.
     std::uint32_t p = L(x, B);
     std::uint32_t* sp = &L(x, B);
-    while (L(p, D) != NilNode) {
+    for (std::uint32_t next; (next = L(p, D)) != NilNode;) {
       sp = &L(p, D);
-      p = *sp;
+      p = next;
     }
     *sp = x;
     FindFar(x, z, sz, q);
@@ -122,7 +130,7 @@ struct TTreeSide {
     const std::uint32_t m = L(z, D);
     std::uint8_t saved = m != NilNode ? Bit(m) : 0;
     SetPath(m);
-    T.InsertNode(Store, n, &L(z, D));
+    Insert(A, n, &L(z, D));
     const std::uint32_t r = L(z, D);
     if (L(r, 1u - (saved & 1u)) == NilNode) saved ^= 1;
     Bit(r) = saved;
@@ -130,36 +138,41 @@ struct TTreeSide {
   }
 };
 
-}  // namespace
-
-void TChildTrees::InsertNode(const TDicNodes& d, std::uint32_t n, std::uint32_t* slot) {
-  const std::uint8_t* const chars = d.NodeChar;
+void Insert(TTreeArrays a, std::uint32_t n, std::uint32_t* slot) {
+  std::uint32_t* const links = a.Links;
+  std::uint8_t* const bits = a.Bits;
+  const std::uint8_t* const chars = a.Chars;
   for (;;) {
-    if (*slot == NilNode) {
+    std::uint32_t x = *slot;
+    if (x == NilNode) {
       *slot = n;
       return;
     }
     const std::uint8_t c = chars[n];
-    std::uint32_t x = *slot;
     unsigned b;
     for (;;) {
-      b = NodeBit[x];
-      NodeBit[x] = static_cast<std::uint8_t>(b ^ 1);
+      b = bits[x];
+      bits[x] = static_cast<std::uint8_t>(b ^ 1);
       const unsigned side = chars[x] < c;
       if (side != b) break;
-      slot = &NodeLinks[2 * x + b];
-      if (*slot == NilNode) {
+      slot = &links[2 * std::size_t{x} + b];
+      x = *slot;
+      if (x == NilNode) {
         *slot = n;
         return;
       }
-      x = *slot;
     }
-    const TInsertStep next = b != 0 ? TTreeSide<1>{*this, d, chars}.Restructure(n, slot, x)
-                                    : TTreeSide<0>{*this, d, chars}.Restructure(n, slot, x);
+    const TInsertStep next = b != 0 ? TTreeSide<1>{a}.Restructure(n, slot, x) : TTreeSide<0>{a}.Restructure(n, slot, x);
     if (next.Slot == nullptr) return;
     n = next.Node;
     slot = next.Slot;
   }
+}
+
+}  // namespace
+
+void TChildTrees::InsertNode(const TDicNodes& d, std::uint32_t n, std::uint32_t* slot) {
+  Insert({NodeLinks, NodeBit, d.NodeChar}, n, slot);
 }
 
 void TChildTrees::Attach(TDicNodes& d) {

@@ -19,7 +19,7 @@ namespace {
 // store the writer's whole reach.
 constexpr std::uint32_t kPhraseEndRoom = 4 * 4 + TBitWriter::FastReach;
 
-// Sinks for the pairs of a phrase end; both count the bits emitted.
+// Sinks for the pairs of a phrase end.
 struct TQueueSink {
   TCodeQueue& Queue;
   unsigned Count = 0;
@@ -33,13 +33,10 @@ struct TQueueSink {
   }
 };
 
+// The writer's position counts its bits: the caller takes them from there.
 struct TWriterSink {
   TBitWriter& Out;
-  std::uint64_t& Bits;
-  void operator()(std::uint32_t value, std::uint8_t width) {
-    Out.PutFast(value, width);
-    Bits += width;
-  }
+  void operator()(std::uint32_t value, std::uint8_t width) { Out.PutFast(value, width); }
 };
 
 // Steps that widen mask until it holds code.
@@ -183,6 +180,97 @@ bool TEncoderOf<TIndex>::PutQueue(unsigned count) {
 }
 
 template <class TIndex>
+[[gnu::always_inline]] inline std::uint32_t TEncoderOf<TIndex>::RunPhrases(TEncodeState& s, TBitWriter& out,
+                                                                          const std::uint8_t* input, std::uint32_t p,
+                                                                          std::uint32_t length) {
+  TWriterSink sink{out};
+  while (out.Room() >= kPhraseEndRoom) {
+    const std::uint32_t n = Index.ScanPhrase(Nodes, input + p, length - p, s.Current);
+    s.FragLen += n;
+    p += n;
+    if (p == length) break;
+    EndPhrase(s, input[p++], sink);
+  }
+  return p;
+}
+
+// With the hash index, the usual phrase end (a phrase that fits the width or
+// widens it, a node made or not for the fragment limit, the next phrase a
+// known character) runs here with the table, the node count and the phrase's
+// hash in locals: no note to write and read back, no calls. Everything else
+// (the first byte, a literal, a full store, a new region) goes through
+// EndPhrase with the index brought up to date.
+template <>
+[[gnu::always_inline]] inline std::uint32_t TEncoderOf<THashIndex>::RunPhrases(TEncodeState& s, TBitWriter& out,
+                                                                              const std::uint8_t* input,
+                                                                              std::uint32_t p, std::uint32_t length) {
+  TWriterSink sink{out};
+  const std::uint8_t* const end = input + length;
+  const std::uint8_t* at = input + p;
+  while (out.Room() >= kPhraseEndRoom) {
+    if (Index.Regions != 1 || s.Literal || s.Current == RootNode) {
+      const std::uint32_t n = Index.ScanPhrase(Nodes, at, static_cast<std::uint32_t>(end - at), s.Current);
+      s.FragLen += n;
+      at += n;
+      if (at == end) break;
+      EndPhrase(s, *at++, sink);
+      continue;
+    }
+    std::uint32_t* const table = Index.Table;
+    const std::uint32_t slots = Index.RegionSlots[0];
+    std::uint8_t* const chars = Nodes.NodeChar;
+    const std::uint32_t* const roots = Index.RootChild;
+    const std::uint32_t first = Nodes.NodeCount;
+    std::uint32_t count = first;
+    // Nodes placed here stop short of a full store and of the next region.
+    const std::uint32_t left = Index.GrowAt - 1 - Index.Used;
+    const std::uint32_t stop = Nodes.NodeLimit - first < left ? Nodes.NodeLimit : first + left;
+    const auto settle = [&] {
+      Nodes.NodeCount = count;
+      Index.Used += count - first;
+    };
+    Index.MissChar = 0;  // a node placed here may take the noted free entry
+    std::uint32_t node = s.Current;
+    std::uint64_t h = Index.PhraseHash(Nodes, node);
+    for (;;) {
+      const std::uint8_t* const from = at;
+      std::uint32_t free = 0;
+      at = THashIndex::Follow(table, slots, node, h, from, at, end, free);
+      s.FragLen += static_cast<std::uint32_t>(at - from);
+      if (at == end) {
+        settle();
+        Index.StopAtEnd(node, h, s.Current, 0);
+        return length;
+      }
+      const std::uint8_t c = *at++;
+      const std::uint32_t next = roots[c];
+      if (next == NilNode || count >= stop) [[unlikely]] {
+        settle();
+        Index.StopBefore(c, node, h, free, s.Current, 0);
+        EndPhrase(s, c, sink);
+        break;
+      }
+      s.Current = node;
+      SendPhrase(s, sink);
+      if (s.FragLen < s.MaxFrag) {
+        Index.SetEntry(free, THashIndex::Key(node, c) << THashIndex::NodeBits | count);
+        chars[count++] = c;
+        if (++s.FragLen > s.LongestNow) s.LongestNow = s.FragLen;
+      }
+      node = next;
+      h = THashIndex::Extend(THashIndex::kEmptyHash, c);
+      s.FragLen = 1;
+      if (out.Room() < kPhraseEndRoom) {
+        settle();
+        s.Current = node;
+        break;
+      }
+    }
+  }
+  return static_cast<std::uint32_t>(at - input);
+}
+
+template <class TIndex>
 bool TEncoderOf<TIndex>::EncodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
                                      std::uint32_t& consumed, std::uint8_t* output,
                                      std::uint32_t outputCapacity, std::uint32_t& written) {
@@ -211,20 +299,13 @@ bool TEncoderOf<TIndex>::EncodeBlock(const std::uint8_t* input, std::uint32_t in
     // bit writer in locals.
     TEncodeState s = State;
     TBitWriter out(Bits);
-    std::uint64_t bits = 0;
-    TWriterSink sink{out, bits};
+    const std::uint8_t* const cursor = out.Cursor;
+    const unsigned pending = out.Bits;
     // Every put leaves fewer than 8 bits pending; only the first may find
     // more (after blocks shorter than a code).
-    const bool roomy = out.Bits <= 32;
-    while (roomy && out.Room() >= kPhraseEndRoom) {
-      const std::uint32_t n = Index.ScanPhrase(Nodes, input + p, inputLength - p, s.Current);
-      s.FragLen += n;
-      p += n;
-      if (p == inputLength) break;
-      EndPhrase(s, input[p++], sink);
-    }
+    if (out.Bits <= 32) p = RunPhrases(s, out, input, p, inputLength);
+    s.OutBits += 8 * static_cast<std::uint64_t>(out.Cursor - cursor) + out.Bits - pending;
     out.WriteBack(Bits);
-    s.OutBits += bits;
     State = s;
   }
   // Near the block's end: the same step, its pairs through the queue.

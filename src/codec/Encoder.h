@@ -83,6 +83,10 @@ private:
   unsigned EncodeMiss(TEncodeState& s, std::uint8_t c);
   unsigned EncodeEnd(TEncodeState& s);
   bool PutQueue(unsigned count);
+  // Phrase after phrase from input[p] while the writer has room for a phrase
+  // end; returns the new p.
+  std::uint32_t RunPhrases(TEncodeState& s, TBitWriter& out, const std::uint8_t* input, std::uint32_t p,
+                           std::uint32_t length);
 };
 
 using TTreeEncoder = TEncoderOf<TChildTrees>;

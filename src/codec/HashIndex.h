@@ -68,6 +68,45 @@ public:
   std::uint32_t FindChildOf(TDicNodes& d, std::uint32_t parent, std::uint8_t c);
   std::uint32_t AddChild(TDicNodes& d, std::uint8_t c, std::uint32_t parent);
 
+  // The block loop's way in (see TEncoderOf::RunPhrases): with one region
+  // open, it follows phrases and places nodes itself, the table's state in
+  // its own locals, and gives the counters back afterwards.
+  static constexpr std::uint64_t kEmptyHash = 0x243F6A8885A308D3u;
+  static std::uint64_t Extend(std::uint64_t h, std::uint32_t c) { return (h + c) * kMix; }
+  static std::uint64_t Key(std::uint32_t parent, std::uint32_t c) { return std::uint64_t{parent} << 8 | c; }
+  // Phrase hash of node, which the dictionary holds.
+  std::uint64_t PhraseHash(const TDicNodes& d, std::uint32_t node) const {
+    const std::uint8_t first = d.NodeChar[node];
+    return RootChild[first] == node ? Extend(kEmptyHash, first) : HashOf(d, node);
+  }
+  // Follows bytes [p, end) from node, whose phrase hash is h, through the
+  // one region of the table; the scan began at bytes. Returns where it
+  // stopped: at end, or at the first byte that node lacks, with free the
+  // empty entry its probe ended at.
+  [[gnu::always_inline]] static const std::uint8_t* Follow(const std::uint32_t* table, std::uint32_t slots,
+                                                           std::uint32_t& node, std::uint64_t& h,
+                                                           const std::uint8_t* bytes, const std::uint8_t* p,
+                                                           const std::uint8_t* end, std::uint32_t& free);
+  // Where a scan stops, in the note: before byte c, which node (phrase hash
+  // h) does not have, with the free entry where c's node would go; or at the
+  // end of the bytes. Both give current the node reached and return taken.
+  std::uint32_t StopBefore(std::uint32_t c, std::uint32_t node, std::uint64_t h, std::uint32_t slot,
+                           std::uint32_t& current, std::uint32_t taken) {
+    MissSlot = slot;
+    MissChar = 0x100 | c;
+    NoteNode = node;
+    NoteHash = h;
+    current = node;
+    return taken;
+  }
+  std::uint32_t StopAtEnd(std::uint32_t node, std::uint64_t h, std::uint32_t& current, std::uint32_t taken) {
+    MissChar = 0;
+    NoteNode = node;
+    NoteHash = h;
+    current = node;
+    return taken;
+  }
+
   // Entries in all open regions.
   std::uint32_t Slots() const { return Regions == 0 ? 0 : RegionAt[Regions - 1] + RegionSlots[Regions - 1]; }
 
@@ -85,10 +124,6 @@ private:
   // polynomial, it can also be summed from the end of a phrase towards its
   // start (PathHash).
   static constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15u;
-  static constexpr std::uint64_t kEmptyHash = 0x243F6A8885A308D3u;
-  static std::uint64_t Extend(std::uint64_t h, std::uint32_t c) { return (h + c) * kMix; }
-
-  static std::uint64_t Key(std::uint32_t parent, std::uint32_t c) { return std::uint64_t{parent} << 8 | c; }
 
   // First entry to probe in a region: 32 bits of the hash scaled to the region
   // by a multiply rather than a division. Not the top 32: the hashes of short
@@ -109,26 +144,6 @@ private:
                             std::uint32_t node, std::uint64_t h, std::uint32_t& current);
   std::uint32_t AddChildProbing(TDicNodes& d, std::uint8_t c, std::uint32_t parent, std::uint32_t n);
   void Placed(std::uint32_t n, std::uint64_t h);
-
-  // Where a scan stops, in the note: before byte c, which node (phrase hash
-  // h) does not have, with the free entry where c's node would go; or at the
-  // end of the bytes. Both give current the node reached and return taken.
-  std::uint32_t StopBefore(std::uint32_t c, std::uint32_t node, std::uint64_t h, std::uint32_t slot,
-                           std::uint32_t& current, std::uint32_t taken) {
-    MissSlot = slot;
-    MissChar = 0x100 | c;
-    NoteNode = node;
-    NoteHash = h;
-    current = node;
-    return taken;
-  }
-  std::uint32_t StopAtEnd(std::uint32_t node, std::uint64_t h, std::uint32_t& current, std::uint32_t taken) {
-    MissChar = 0;
-    NoteNode = node;
-    NoteHash = h;
-    current = node;
-    return taken;
-  }
 };
 
 // The scan and the insertion are inline: the packer runs them once a phrase,
@@ -149,12 +164,19 @@ inline std::uint32_t THashIndex::ScanPhrase(TDicNodes& d, const std::uint8_t* by
   std::uint64_t h = p != bytes || RootChild[first] == node ? Extend(kEmptyHash, first) : HashOf(d, node);
   const std::uint8_t* const end = bytes + length;
   if (Regions > 1) return ScanRegions(bytes, p, end, node, h, current);
-  const std::uint32_t* const table = Table;
-  const std::uint32_t slots = RegionSlots[0];
+  std::uint32_t free = 0;
+  p = Follow(Table, RegionSlots[0], node, h, bytes, p, end, free);
+  const auto taken = static_cast<std::uint32_t>(p - bytes);
+  return p != end ? StopBefore(*p, node, h, free, current, taken) : StopAtEnd(node, h, current, taken);
+}
+
+inline const std::uint8_t* THashIndex::Follow(const std::uint32_t* table, std::uint32_t slots, std::uint32_t& node,
+                                              std::uint64_t& h, const std::uint8_t* bytes, const std::uint8_t* p,
+                                              const std::uint8_t* end, std::uint32_t& free) {
   // The key is compared shifted into place: a hit leaves the child's number
   // as the difference. Most bytes hit at their home, so the first probe is
   // on the straight path and the rest of the run is out of line.
-  while (p != end) {
+  for (; p != end; ++p) {
     const std::uint32_t c = *p;
     const std::uint64_t child = Extend(h, c);
     const std::uint64_t want = Key(node, c) << NodeBits;
@@ -176,7 +198,8 @@ inline std::uint32_t THashIndex::ScanPhrase(TDicNodes& d, const std::uint8_t* by
             __builtin_prefetch(table + 2 * std::size_t{Home(h2, slots)});
             __builtin_prefetch(table + 2 * std::size_t{Home(Extend(h1, p[2]), slots)});
           }
-          return StopBefore(c, node, h, i, current, static_cast<std::uint32_t>(p - bytes));
+          free = i;
+          return p;
         }
         if (++i == slots) i = 0;
         std::memcpy(&e, table + 2 * std::size_t{i}, sizeof e);
@@ -185,9 +208,8 @@ inline std::uint32_t THashIndex::ScanPhrase(TDicNodes& d, const std::uint8_t* by
     }
     node = static_cast<std::uint32_t>(x);
     h = child;
-    ++p;
   }
-  return StopAtEnd(node, h, current, length);
+  return p;
 }
 
 // Node n, just entered with phrase hash h: the note names it, and the newest

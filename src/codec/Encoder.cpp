@@ -8,6 +8,7 @@
 // any phrase end; near the block's end the pairs go through the queue, which
 // keeps what the block refuses.
 #include <cassert>
+#include <cstring>
 
 #include "Encoder.h"
 
@@ -194,12 +195,77 @@ template <class TIndex>
   return p;
 }
 
+namespace {
+
 // With the hash index, the usual phrase end (a phrase that fits the width or
 // widens it, a node made or not for the fragment limit, the next phrase a
-// known character) runs here with the table, the node count and the phrase's
-// hash in locals: no note to write and read back, no calls. Everything else
-// (the first byte, a literal, a full store, a new region) goes through
-// EndPhrase with the index brought up to date.
+// known character) runs here, the table, the state and the writer in this
+// function's own locals: no note to write and read back, nothing kept in
+// memory. It stops at end, when the writer is short of room for a phrase end,
+// or before a byte whose phrase end needs more (a literal, a full store, a new
+// region): then pending is set, the index's note tells where the scan
+// stopped, and the caller's EndPhrase takes the byte.
+[[gnu::noinline]] const std::uint8_t* RunHashed(THashIndex& index, TDicNodes& nodes, TEncodeState& state,
+                                                TBitWriter& writer, const std::uint8_t* at,
+                                                const std::uint8_t* end, bool& pending) {
+  TEncodeState s = state;
+  TBitWriter out = writer;
+  TWriterSink sink{out};
+  std::uint32_t* const table = index.Table;
+  const std::uint32_t slots = index.RegionSlots[0];
+  std::uint8_t* const chars = nodes.NodeChar;
+  const std::uint32_t* const roots = index.RootChild;
+  const std::uint32_t first = nodes.NodeCount;
+  std::uint32_t count = first;
+  // Nodes placed here stop short of a full store and of the next region.
+  const std::uint32_t left = index.GrowAt - 1 - index.Used;
+  const std::uint32_t stop = nodes.NodeLimit - first < left ? nodes.NodeLimit : first + left;
+  index.MissChar = 0;  // a node placed here may take the noted free entry
+  std::uint32_t node = s.Current;
+  std::uint64_t h = index.PhraseHash(nodes, node);
+  pending = false;
+  for (;;) {
+    const std::uint8_t* const from = at;
+    std::uint32_t free = 0;
+    at = THashIndex::Follow(table, slots, node, h, from, at, end, free);
+    s.FragLen += static_cast<std::uint32_t>(at - from);
+    if (at == end) {
+      index.StopAtEnd(node, h, s.Current, 0);
+      break;
+    }
+    const std::uint8_t c = *at;
+    const std::uint32_t next = roots[c];
+    if (next == NilNode || count >= stop) [[unlikely]] {
+      index.StopBefore(c, node, h, free, s.Current, 0);
+      pending = true;
+      break;
+    }
+    ++at;
+    s.Current = node;
+    SendPhrase(s, sink);
+    if (s.FragLen < s.MaxFrag) {
+      const std::uint64_t entry = THashIndex::Key(node, c) << THashIndex::NodeBits | count;
+      std::memcpy(table + 2 * std::size_t{free}, &entry, sizeof entry);
+      chars[count++] = c;
+      if (++s.FragLen > s.LongestNow) s.LongestNow = s.FragLen;
+    }
+    node = next;
+    h = THashIndex::Extend(THashIndex::kEmptyHash, c);
+    s.FragLen = 1;
+    if (out.Room() < kPhraseEndRoom) {
+      s.Current = node;
+      break;
+    }
+  }
+  nodes.NodeCount = count;
+  index.Used += count - first;
+  state = s;
+  writer = out;
+  return at;
+}
+
+}  // namespace
+
 template <>
 [[gnu::always_inline]] inline std::uint32_t TEncoderOf<THashIndex>::RunPhrases(TEncodeState& s, TBitWriter& out,
                                                                               const std::uint8_t* input,
@@ -208,64 +274,17 @@ template <>
   const std::uint8_t* const end = input + length;
   const std::uint8_t* at = input + p;
   while (out.Room() >= kPhraseEndRoom) {
-    if (Index.Regions != 1 || s.Literal || s.Current == RootNode) {
+    if (Index.Regions == 1 && !s.Literal && s.Current != RootNode) {
+      bool pending = false;
+      at = RunHashed(Index, Nodes, s, out, at, end, pending);
+      if (!pending) break;
+    } else {
       const std::uint32_t n = Index.ScanPhrase(Nodes, at, static_cast<std::uint32_t>(end - at), s.Current);
       s.FragLen += n;
       at += n;
       if (at == end) break;
-      EndPhrase(s, *at++, sink);
-      continue;
     }
-    std::uint32_t* const table = Index.Table;
-    const std::uint32_t slots = Index.RegionSlots[0];
-    std::uint8_t* const chars = Nodes.NodeChar;
-    const std::uint32_t* const roots = Index.RootChild;
-    const std::uint32_t first = Nodes.NodeCount;
-    std::uint32_t count = first;
-    // Nodes placed here stop short of a full store and of the next region.
-    const std::uint32_t left = Index.GrowAt - 1 - Index.Used;
-    const std::uint32_t stop = Nodes.NodeLimit - first < left ? Nodes.NodeLimit : first + left;
-    const auto settle = [&] {
-      Nodes.NodeCount = count;
-      Index.Used += count - first;
-    };
-    Index.MissChar = 0;  // a node placed here may take the noted free entry
-    std::uint32_t node = s.Current;
-    std::uint64_t h = Index.PhraseHash(Nodes, node);
-    for (;;) {
-      const std::uint8_t* const from = at;
-      std::uint32_t free = 0;
-      at = THashIndex::Follow(table, slots, node, h, from, at, end, free);
-      s.FragLen += static_cast<std::uint32_t>(at - from);
-      if (at == end) {
-        settle();
-        Index.StopAtEnd(node, h, s.Current, 0);
-        return length;
-      }
-      const std::uint8_t c = *at++;
-      const std::uint32_t next = roots[c];
-      if (next == NilNode || count >= stop) [[unlikely]] {
-        settle();
-        Index.StopBefore(c, node, h, free, s.Current, 0);
-        EndPhrase(s, c, sink);
-        break;
-      }
-      s.Current = node;
-      SendPhrase(s, sink);
-      if (s.FragLen < s.MaxFrag) {
-        Index.SetEntry(free, THashIndex::Key(node, c) << THashIndex::NodeBits | count);
-        chars[count++] = c;
-        if (++s.FragLen > s.LongestNow) s.LongestNow = s.FragLen;
-      }
-      node = next;
-      h = THashIndex::Extend(THashIndex::kEmptyHash, c);
-      s.FragLen = 1;
-      if (out.Room() < kPhraseEndRoom) {
-        settle();
-        s.Current = node;
-        break;
-      }
-    }
+    EndPhrase(s, *at++, sink);
   }
   return static_cast<std::uint32_t>(at - input);
 }

@@ -26,7 +26,7 @@ struct TTreeArrays {
   const std::uint8_t* Chars;
 };
 
-void Insert(TTreeArrays a, std::uint32_t n, std::uint32_t* slot);
+inline void Insert(TTreeArrays a, std::uint32_t n, std::uint32_t* slot);
 
 struct TInsertStep {
   std::uint32_t Node;     // node still to insert, when Slot is not null
@@ -138,35 +138,50 @@ struct TTreeSide {
   }
 };
 
-void Insert(TTreeArrays a, std::uint32_t n, std::uint32_t* slot) {
+// The descent: flips the bit of every node passed and puts n into the first
+// empty slot on the way. Returns false, with the node where the descent
+// stopped in x and its old bit in b, when a restructure is due there.
+[[gnu::always_inline]] inline bool Descend(TTreeArrays a, std::uint32_t n, std::uint32_t*& slot, std::uint32_t& x,
+                                           unsigned& b) {
   std::uint32_t* const links = a.Links;
   std::uint8_t* const bits = a.Bits;
   const std::uint8_t* const chars = a.Chars;
+  x = *slot;
+  if (x == NilNode) {
+    *slot = n;
+    return true;
+  }
+  const std::uint8_t c = chars[n];
   for (;;) {
-    std::uint32_t x = *slot;
+    b = bits[x];
+    bits[x] = static_cast<std::uint8_t>(b ^ 1);
+    const unsigned side = chars[x] < c;
+    if (side != b) return false;
+    slot = &links[2 * std::size_t{x} + b];
+    x = *slot;
     if (x == NilNode) {
       *slot = n;
-      return;
+      return true;
     }
-    const std::uint8_t c = chars[n];
-    unsigned b;
-    for (;;) {
-      b = bits[x];
-      bits[x] = static_cast<std::uint8_t>(b ^ 1);
-      const unsigned side = chars[x] < c;
-      if (side != b) break;
-      slot = &links[2 * std::size_t{x} + b];
-      x = *slot;
-      if (x == NilNode) {
-        *slot = n;
-        return;
-      }
-    }
+  }
+}
+
+// From a restructure on: out of line, so that an insertion that needs none
+// (most do) runs without a stack frame.
+[[gnu::noinline]] void Restructure(TTreeArrays a, std::uint32_t n, std::uint32_t* slot, std::uint32_t x, unsigned b) {
+  for (;;) {
     const TInsertStep next = b != 0 ? TTreeSide<1>{a}.Restructure(n, slot, x) : TTreeSide<0>{a}.Restructure(n, slot, x);
     if (next.Slot == nullptr) return;
     n = next.Node;
     slot = next.Slot;
+    if (Descend(a, n, slot, x, b)) return;
   }
+}
+
+inline void Insert(TTreeArrays a, std::uint32_t n, std::uint32_t* slot) {
+  std::uint32_t x;
+  unsigned b;
+  if (!Descend(a, n, slot, x, b)) Restructure(a, n, slot, x, b);
 }
 
 }  // namespace

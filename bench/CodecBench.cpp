@@ -227,9 +227,8 @@ void BM_PutCode(benchmark::State& state) {
   std::vector<std::uint8_t> out(codes.Values.size() * 4 + 16);
   std::size_t bytes = 0;
   for (auto _ : state) {
-    vorka::TBitBuf bits;
-    bits.Init();
-    bits.AttachForWrite(out.data(), static_cast<std::uint32_t>(out.size()));
+    const vorka::TBitBuf carry;
+    vorka::TBitWriter bits(carry, out.data(), static_cast<std::uint32_t>(out.size()));
     for (std::size_t i = 0; i < codes.Values.size(); ++i) bits.PutCode(codes.Values[i], codes.Widths[i]);
     bits.FlushBits();
     bytes = bits.BytesUsed();
@@ -242,16 +241,13 @@ void BM_PutCode(benchmark::State& state) {
 void BM_GetCode(benchmark::State& state) {
   const TCodes& codes = Codes(static_cast<int>(state.range(0)));
   std::vector<std::uint8_t> stream(codes.Values.size() * 4 + 16);
-  vorka::TBitBuf writer;
-  writer.Init();
-  writer.AttachForWrite(stream.data(), static_cast<std::uint32_t>(stream.size()));
+  const vorka::TBitBuf carry;
+  vorka::TBitWriter writer(carry, stream.data(), static_cast<std::uint32_t>(stream.size()));
   for (std::size_t i = 0; i < codes.Values.size(); ++i) writer.PutCode(codes.Values[i], codes.Widths[i]);
   writer.FlushBits();
   const std::uint32_t used = writer.BytesUsed();
   for (auto _ : state) {
-    vorka::TBitBuf bits;
-    bits.Init();
-    bits.AttachForRead(stream.data(), used);
+    vorka::TBitReader bits(carry, stream.data(), used);
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < codes.Widths.size(); ++i) {
       std::uint32_t code = 0;

@@ -3,43 +3,6 @@
 
 namespace vorka {
 
-void TBitBuf::Clear() {
-  Mode = 0;
-  Block = nullptr;
-  BlockSize = 0;
-  Acc = 0;
-  AccBits = 0;
-  BytesLeft = 0;
-  Cursor = nullptr;
-  WriteCursor = nullptr;
-}
-
-void TBitBuf::AttachForWrite(std::uint8_t* block, std::uint32_t length) {
-  if ((Mode & WriteMode) == 0) {
-    Acc = 0;
-    AccBits = 0;
-    Mode = static_cast<std::uint8_t>(Mode | WriteMode);
-  }
-  Block = block;
-  BlockSize = length;
-  BytesLeft = length;
-  Cursor = block;
-  WriteCursor = block;
-}
-
-void TBitBuf::AttachForRead(const std::uint8_t* block, std::uint32_t length) {
-  if ((Mode & ReadMode) == 0) {
-    Acc = 0;
-    AccBits = 0;
-    Mode = static_cast<std::uint8_t>(Mode | ReadMode);
-  }
-  Block = block;
-  BlockSize = length;
-  BytesLeft = length;
-  Cursor = block;
-  WriteCursor = nullptr;
-}
-
 // Stores as many complete pending bytes as the block takes. True when at
 // least 33 bits of the accumulator are free afterwards, so any code fits.
 bool TBitWriter::DrainWholeBytes() {
@@ -76,7 +39,7 @@ bool TBitWriter::PutNearEnd(std::uint32_t code, unsigned width) {
 
 // With more than a byte pending (only after a very short block) the bits are
 // kept until they all fit instead of being cut off.
-bool TBitWriter::Flush() {
+bool TBitWriter::FlushBits() {
   if (Bits == 0) return true;
   if (Cursor == End) return false;
   while (Bits > 0 && Cursor != End) {
@@ -85,13 +48,6 @@ bool TBitWriter::Flush() {
     Bits = Bits > 8 ? Bits - 8 : 0;
   }
   return Bits == 0;
-}
-
-bool TBitBuf::FlushBits() {
-  TBitWriter out(*this);
-  const bool flushed = out.Flush();
-  out.WriteBack(*this);
-  return flushed;
 }
 
 }  // namespace vorka

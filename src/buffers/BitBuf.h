@@ -16,43 +16,19 @@
 
 namespace vorka {
 
+// What a stream carries from one block to the next: the bits that did not fit
+// into the last block, or that were read ahead of the next code. Everything
+// else belongs to the block and lives in a TBitWriter or TBitReader made for
+// it (the attach), which hands the carry back when the block is done.
 struct TBitBuf {
-  static constexpr std::uint8_t ReadMode = 0x01;
-  static constexpr std::uint8_t WriteMode = 0x02;
-
-  std::uint8_t Mode{};
-  const std::uint8_t* Block{};
-  std::uint32_t BlockSize{};
-  std::uint32_t BytesLeft{};
-  const std::uint8_t* Cursor{};     // next byte to read; also tracks writing
-  std::uint8_t* WriteCursor{};      // the same position, writable, while writing
-  std::uint64_t Acc{};      // pending bits, oldest at bit 0, zero above AccBits
+  std::uint64_t Acc{};  // pending bits, oldest at bit 0, zero above AccBits
   std::uint8_t AccBits{};
 
   void Init() { Clear(); }
-  void Clear();
-
-  // The first attach in a direction after Clear empties the accumulator; later
-  // ones keep the pending bits so that the stream continues.
-  void AttachForWrite(std::uint8_t* block, std::uint32_t length);
-  void AttachForRead(const std::uint8_t* block, std::uint32_t length);
-
-  // Appends Code (below 2^Width, Width 1..31). False only when the block had no
-  // byte left; then nothing changes. Complete bytes that do not fit stay pending
-  // and go out first after the next attach.
-  bool PutCode(std::uint32_t code, std::uint8_t width);
-
-  // Stores the pending bits padded with zeros to whole bytes. False when they
-  // do not all fit; whatever did not fit stays pending.
-  bool FlushBits();
-
-  // Takes the next Width bits (1..31). False when the block ran out first; the
-  // bytes taken in stay pending and the caller retries after the next attach.
-  bool GetCode(std::uint32_t& code, std::uint8_t width);
-
-  std::uint32_t BytesUsed() const { return BlockSize - BytesLeft; }
-  bool AtBlockEnd() const { return BytesLeft == 0; }
-
+  void Clear() {
+    Acc = 0;
+    AccBits = 0;
+  }
 };
 
 namespace bitio {
@@ -95,12 +71,12 @@ inline std::uint32_t LoadLow(const std::uint8_t* p, unsigned count) {
 
 }  // namespace bitio
 
-// The bit writer and the bit reader as small values. A loop that moves many
-// codes copies one out of the TBitBuf, keeps it in locals, and writes it back
-// once: a store through the output pointer may alias any member, so a loop
-// over the members would reload them after every code. PutCode and GetCode
-// are the one-code case of the same values.
+// The bit writer and the bit reader: one block attached to a stream's carry.
+// The codec's loops keep them in locals for a whole block (a store through
+// the output pointer may alias any member, so a loop over members would
+// reload them after every code) and write the carry back once.
 struct TBitWriter {
+  std::uint8_t* Block{};
   std::uint8_t* Cursor{};
   std::uint8_t* End{};
   std::uint64_t Acc{};  // pending bits, oldest at bit 0, zero above Bits
@@ -111,10 +87,13 @@ struct TBitWriter {
   // by the next code.
   static constexpr unsigned FastReach = 8;
 
-  explicit TBitWriter(const TBitBuf& buf)
-      : Cursor(buf.WriteCursor), End(buf.WriteCursor + buf.BytesLeft), Acc(buf.Acc), Bits(buf.AccBits) {}
+  // Attaches block to the stream: its pending bits go out first.
+  TBitWriter(const TBitBuf& carry, std::uint8_t* block, std::uint32_t length)
+      : Block(block), Cursor(block), End(block + length), Acc(carry.Acc), Bits(carry.AccBits) {}
 
   std::uint32_t Room() const { return static_cast<std::uint32_t>(End - Cursor); }
+  std::uint32_t BytesUsed() const { return static_cast<std::uint32_t>(Cursor - Block); }
+  bool AtBlockEnd() const { return Cursor == End; }
   // True when PutFast may be used: eight bytes free and any code fits the
   // accumulator.
   bool Roomy() const { return End - Cursor >= static_cast<std::ptrdiff_t>(FastReach) && Bits <= 32; }
@@ -130,23 +109,23 @@ struct TBitWriter {
     Acc = v >> (8 * (total / 8));
     Bits = total % 8;
   }
-  // PutCode's rule: false only when no byte of the block is left.
-  bool Put(std::uint32_t code, unsigned width) {
+  // Appends code (below 2^width, width 1..31). False only when the block had
+  // no byte left; then nothing changes. Complete bytes that do not fit stay
+  // pending and go out first into the next block.
+  bool PutCode(std::uint32_t code, unsigned width) {
     if (Roomy()) {
       PutFast(code, width);
       return true;
     }
     return PutNearEnd(code, width);
   }
-  bool Flush();
+  // Stores the pending bits padded with zeros to whole bytes. False when they
+  // do not all fit; whatever did not fit stays pending.
+  bool FlushBits();
 
-  void WriteBack(TBitBuf& buf) const {
-    const auto written = static_cast<std::uint32_t>(Cursor - buf.WriteCursor);
-    buf.WriteCursor = Cursor;
-    buf.Cursor += written;
-    buf.BytesLeft = Room();
-    buf.Acc = Acc;
-    buf.AccBits = static_cast<std::uint8_t>(Bits);
+  void WriteBack(TBitBuf& carry) const {
+    carry.Acc = Acc;
+    carry.AccBits = static_cast<std::uint8_t>(Bits);
   }
 
 private:
@@ -155,13 +134,19 @@ private:
 };
 
 struct TBitReader {
+  const std::uint8_t* Block{};
   const std::uint8_t* Cursor{};
   const std::uint8_t* End{};
   std::uint64_t Acc{};  // pending bits, oldest at bit 0; above Bits: the stream's next ones or zero
   unsigned Bits{};
 
-  explicit TBitReader(const TBitBuf& buf)
-      : Cursor(buf.Cursor), End(buf.Cursor + buf.BytesLeft), Acc(buf.Acc), Bits(buf.AccBits) {}
+  // Attaches block to the stream: the bits read ahead of it are taken first.
+  TBitReader(const TBitBuf& carry, const std::uint8_t* block, std::uint32_t length)
+      : Block(block), Cursor(block), End(block + length), Acc(carry.Acc), Bits(carry.AccBits) {}
+
+  // The bytes of the block taken so far; exact after WriteBack.
+  std::uint32_t BytesUsed() const { return static_cast<std::uint32_t>(Cursor - Block); }
+  bool AtBlockEnd() const { return Cursor == End; }
 
   // Away from the block's end, tops the accumulator up to 56 bits or more in
   // one load. The bits above the whole bytes taken are the stream's next ones
@@ -183,9 +168,10 @@ struct TBitReader {
     Bits -= width;
     return code;
   }
-  // GetCode's rule: false when the block ran out before the code was
-  // complete; the bytes taken in then stay pending.
-  bool Get(std::uint32_t& code, unsigned width) {
+  // Takes the next width bits (1..31). False when the block ran out before
+  // the code was complete; the bytes taken in then stay pending for the next
+  // block.
+  bool GetCode(std::uint32_t& code, unsigned width) {
     if (Bits < width) {
       if (CanRefill()) {
         Refill();
@@ -197,22 +183,20 @@ struct TBitReader {
     return true;
   }
 
-  // Hands back the whole bytes read ahead (never past the start of buf's
-  // block), so that the pending bits are those a code-by-code reader would
-  // hold and BytesUsed counts what the codes took. Only Refill reads ahead,
-  // and it never reaches the block's end: at the end the pending bits are
-  // those of a code still incomplete, which stay.
-  void WriteBack(TBitBuf& buf) {
+  // Hands back the whole bytes read ahead (never past the start of the
+  // block), so that the carry holds what a code-by-code reader would and
+  // BytesUsed counts what the codes took. Only Refill reads ahead, and it
+  // never reaches the block's end: at the end the pending bits are those of
+  // a code still incomplete, which stay.
+  void WriteBack(TBitBuf& carry) {
     unsigned back = Cursor == End ? 0 : Bits >> 3;
-    const auto readHere = static_cast<std::uint32_t>(Cursor - buf.Block);
+    const auto readHere = static_cast<std::uint32_t>(Cursor - Block);
     if (back > readHere) back = readHere;
     Cursor -= back;
     Bits -= 8 * back;
     if (Bits < 64) Acc &= (std::uint64_t{1} << Bits) - 1;
-    buf.Cursor = Cursor;
-    buf.BytesLeft = static_cast<std::uint32_t>(End - Cursor);
-    buf.Acc = Acc;
-    buf.AccBits = static_cast<std::uint8_t>(Bits);
+    carry.Acc = Acc;
+    carry.AccBits = static_cast<std::uint8_t>(Bits);
   }
 
 private:
@@ -228,19 +212,5 @@ private:
     return Bits >= width;
   }
 };
-
-inline bool TBitBuf::PutCode(std::uint32_t code, std::uint8_t width) {
-  TBitWriter out(*this);
-  const bool put = out.Put(code, width);
-  out.WriteBack(*this);
-  return put;
-}
-
-inline bool TBitBuf::GetCode(std::uint32_t& code, std::uint8_t width) {
-  TBitReader in(*this);
-  const bool got = in.Get(code, width);
-  in.WriteBack(*this);
-  return got;
-}
 
 }  // namespace vorka

@@ -299,8 +299,7 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   }
   TDicNodes& nodes = Store->Nodes;
   TDecodeState s = State;
-  Bits.AttachForRead(input, inputLength);
-  TBitReader in(Bits);
+  TBitReader in(Bits, input, inputLength);
   std::uint32_t done = 0;
   std::uint32_t room = outputCapacity;
   const std::uint64_t callStart = s.OutPos;
@@ -347,7 +346,7 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
     bool haveCode = false;
     if (s.Grammar.Expect == 0 && s.Grammar.Opened && useWindow)
       haveCode = CopyCodes(s, in, output, done, room, windowBack, static_cast<std::uint32_t>(callStart), code);
-    if (!haveCode && !in.Get(code, s.Grammar.NextWidth())) break;
+    if (!haveCode && !in.GetCode(code, s.Grammar.NextWidth())) break;
     // An ordinary phrase code that missed the window is unwound: DecodeItem's
     // last case without its tests for the rare items (control codes,
     // literals, the node not yet built, a full store).
@@ -367,7 +366,7 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   s.OutPos = callStart + done;
   KeepInWindow(s, output, callStart, done);
   State = s;
-  consumed = Bits.BytesUsed();
+  consumed = in.BytesUsed();
   produced = done;
   return !s.Damaged;
 }

@@ -45,7 +45,7 @@ struct TDecodeState {
 struct TDecoder {
   TDicStore* Store{};
   TDecodeState State{};
-  TBitBuf Bits{};
+  TBitBuf Bits{};  // the bits read ahead, carried between blocks
 
   // Begins a stream over the store's storage with its fragment limit; the
   // store must have storage.

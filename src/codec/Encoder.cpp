@@ -172,9 +172,9 @@ unsigned TEncoderOf<TIndex>::EncodeEnd(TEncodeState& s) {
 
 // Puts pairs [0, count) of a new batch; remembers where a refusal stopped it.
 template <class TIndex>
-bool TEncoderOf<TIndex>::PutQueue(unsigned count) {
+bool TEncoderOf<TIndex>::PutQueue(TBitWriter& out, unsigned count) {
   unsigned next = 0;
-  while (next < count && Bits.PutCode(Queue.Value[next], Queue.Width[next])) ++next;
+  while (next < count && out.PutCode(Queue.Value[next], Queue.Width[next])) ++next;
   Queue.Count = static_cast<std::uint8_t>(count);
   Queue.Next = static_cast<std::uint8_t>(next);
   return next == count;
@@ -294,17 +294,18 @@ bool TEncoderOf<TIndex>::EncodeBlock(const std::uint8_t* input, std::uint32_t in
                                      std::uint32_t& consumed, std::uint8_t* output,
                                      std::uint32_t outputCapacity, std::uint32_t& written) {
   if (outputCapacity == 0) return false;
-  Bits.AttachForWrite(output, outputCapacity);
-  while (Queue.Next < Queue.Count && Bits.PutCode(Queue.Value[Queue.Next], Queue.Width[Queue.Next]))
+  TBitWriter out(Bits, output, outputCapacity);
+  while (Queue.Next < Queue.Count && out.PutCode(Queue.Value[Queue.Next], Queue.Width[Queue.Next]))
     ++Queue.Next;
 
   if (inputLength == 0) {
     consumed = 0;
-    if (!Bits.AtBlockEnd()) {
-      PutQueue(EncodeEnd(State));
-      Bits.FlushBits();
+    if (!out.AtBlockEnd()) {
+      PutQueue(out, EncodeEnd(State));
+      out.FlushBits();
     }
-    written = Bits.BytesUsed();
+    out.WriteBack(Bits);
+    written = out.BytesUsed();
     return written != 0;
   }
 
@@ -315,28 +316,28 @@ bool TEncoderOf<TIndex>::EncodeBlock(const std::uint8_t* input, std::uint32_t in
   std::uint32_t p = 0;
   if (Queue.Next == Queue.Count) {
     // Away from the block's end: phrase after phrase with the state and the
-    // bit writer in locals.
+    // bit writer in locals of this loop alone.
     TEncodeState s = State;
-    TBitWriter out(Bits);
-    const std::uint8_t* const cursor = out.Cursor;
-    const unsigned pending = out.Bits;
+    TBitWriter fast = out;
     // Every put leaves fewer than 8 bits pending; only the first may find
     // more (after blocks shorter than a code).
-    if (out.Bits <= 32) p = RunPhrases(s, out, input, p, inputLength);
-    s.OutBits += 8 * static_cast<std::uint64_t>(out.Cursor - cursor) + out.Bits - pending;
-    out.WriteBack(Bits);
+    if (fast.Bits <= 32) p = RunPhrases(s, fast, input, p, inputLength);
+    // Each put advances the writer by its width.
+    s.OutBits += 8 * static_cast<std::uint64_t>(fast.Cursor - out.Cursor) + fast.Bits - out.Bits;
+    out = fast;
     State = s;
   }
   // Near the block's end: the same step, its pairs through the queue.
-  while (p < inputLength && !Bits.AtBlockEnd()) {
+  while (p < inputLength && !out.AtBlockEnd()) {
     const std::uint32_t n = Index.ScanPhrase(Nodes, input + p, inputLength - p, State.Current);
     State.FragLen += n;
     p += n;
-    if (p < inputLength) PutQueue(EncodeMiss(State, input[p++]));
+    if (p < inputLength) PutQueue(out, EncodeMiss(State, input[p++]));
   }
+  out.WriteBack(Bits);
   State.InBytes += p;
   consumed = p;
-  written = Bits.BytesUsed();
+  written = out.BytesUsed();
   return p != 0;
 }
 

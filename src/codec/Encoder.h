@@ -52,7 +52,7 @@ struct TEncoderOf {
   TIndex Index{};
   TEncodeState State{};
   TCodeQueue Queue{};
-  TBitBuf Bits{};
+  TBitBuf Bits{};  // the bits carried between blocks
 
   // Begins a stream over the store's storage with its fragment limit; the
   // store must have storage.
@@ -82,7 +82,7 @@ private:
   void EndPhrase(TEncodeState& s, std::uint8_t c, TEmit& emit);
   unsigned EncodeMiss(TEncodeState& s, std::uint8_t c);
   unsigned EncodeEnd(TEncodeState& s);
-  bool PutQueue(unsigned count);
+  bool PutQueue(TBitWriter& out, unsigned count);
   // Phrase after phrase from input[p] while the writer has room for a phrase
   // end; returns the new p.
   std::uint32_t RunPhrases(TEncodeState& s, TBitWriter& out, const std::uint8_t* input, std::uint32_t p,

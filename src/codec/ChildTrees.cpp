@@ -10,7 +10,6 @@
 // link index is a constant; the tail calls of the rules are the outer loop.
 #include "ChildTrees.h"
 
-#include <bit>
 #include <cassert>
 #include <cstring>
 
@@ -206,42 +205,9 @@ void TChildTrees::Start(TDicNodes&) {
   std::memset(RootChild, 0, sizeof RootChild);
 }
 
-namespace {
-// Where the higher link sits in a link pair loaded as one 64-bit word.
-constexpr unsigned kHigherShift = std::endian::native == std::endian::little ? 32 : 0;
-}  // namespace
-
 std::uint32_t TChildTrees::ScanPhrase(TDicNodes& d, const std::uint8_t* bytes, std::uint32_t length,
                                       std::uint32_t& current) const {
-  // One loop over tree steps and input bytes. Each step loads the character
-  // and both links of n at once, the pair as one word: the link address does
-  // not wait for the character, so a step costs one memory latency, not two
-  // (book1 +22 %). Choosing the link from the pair is a conditional move; a
-  // match is a branch, which measured faster than masks that also load the
-  // child root on every step.
-  const std::uint8_t* const chars = d.NodeChar;
-  const std::uint32_t* const links = NodeLinks;
-  const std::uint32_t* const roots = NodeRoot;
-  std::uint32_t node = current;
-  std::uint32_t taken = 0;
-  if (length == 0) return 0;
-  std::uint32_t c = bytes[0];
-  std::uint32_t n = roots[node];
-  while (n != NilNode) {
-    const std::uint32_t nc = chars[n];
-    std::uint64_t pair;
-    std::memcpy(&pair, links + 2 * std::size_t{n}, sizeof pair);
-    if (nc == c) {
-      node = n;
-      if (++taken == length) break;
-      c = bytes[taken];
-      n = roots[n];
-    } else {
-      n = static_cast<std::uint32_t>(pair >> (nc < c ? kHigherShift : 32 - kHigherShift));
-    }
-  }
-  current = node;
-  return taken;
+  return static_cast<std::uint32_t>(Follow(d.NodeChar, NodeLinks, NodeRoot, current, bytes, bytes + length) - bytes);
 }
 
 std::uint32_t TChildTrees::AddChild(TDicNodes& d, std::uint8_t c, std::uint32_t parent) {

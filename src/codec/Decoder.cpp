@@ -162,9 +162,11 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   const std::uint32_t windowBack = s.WindowEnd == callStart ? s.WindowFill : 0;
   const std::uint8_t* const window = Store->Window;
   // Positions are kept modulo 2^32; a distance is exact while the dictionary
-  // has produced less than 2^31 bytes since its reset. Without the window
-  // every phrase is unwound.
-  const bool copies = window != nullptr && callStart + outputCapacity - s.EpochStart < (std::uint64_t{1} << 31);
+  // has produced less than 2^31 bytes since its reset, and comparable while
+  // they do not wrap in this call. Otherwise, or without the window, every
+  // phrase is unwound.
+  const bool copies = window != nullptr && callStart + outputCapacity - s.EpochStart < (std::uint64_t{1} << 31) &&
+                      callStart + outputCapacity < (std::uint64_t{1} << 32);
 
   const TNodeView nodes = store.View();
   const std::uint32_t limit = store.NodeLimit;
@@ -188,42 +190,49 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
     // this call's output or in the window and fits the room.
     if (grammar.Expect == 0 && grammar.Opened && copies && run.Count < limit && dst < fitEnd) {
       TPhraseRun r = run;
+      // Output positions: this call's bytes are at base + position.
+      const auto base = reinterpret_cast<std::uintptr_t>(output) - callStart32;
+      auto at = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(dst) - base);
+      const auto fitAt = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(fitEnd) - base);
       for (;;) {
         if (in.Bits < width) {
           if (!in.CanRefill()) break;
           in.Refill();
         }
-        v = in.Take(width, mask);
-        have = true;
+        const std::uint32_t code = in.Take(width, mask);
         // One unsigned compare for both ends: control codes and unbuilt nodes.
-        if (v - FirstPhraseNode >= r.Count - FirstPhraseNode) break;
+        if (code - FirstPhraseNode >= r.Count - FirstPhraseNode) {
+          v = code;
+          have = true;
+          break;
+        }
         assert(nodes.Length(r.Current) == r.FragLen);
-        const std::uint32_t length = nodes.Length(v);
-        const std::uint32_t was = nodes.At(v);
-        const auto done32 = static_cast<std::uint32_t>(dst - output);
-        const std::uint32_t at = callStart32 + done32;
-        const std::uint32_t back = at - was;
+        const std::uint32_t length = nodes.Length(code);
+        const std::uint32_t was = nodes.At(code);
         const std::uint8_t* from;
-        if (back <= done32) {
-          from = dst - back;
-        } else if (back - done32 <= windowBack && back - done32 >= length &&
+        if (was >= callStart32) {
+          from = reinterpret_cast<const std::uint8_t*>(base + was);
+        } else if (callStart32 - was <= windowBack && callStart32 - was >= length &&
                    (was & (WindowSize - 1)) + length <= WindowSize) {
           from = window + (was & (WindowSize - 1));
         } else {
+          v = code;
+          have = true;
           break;
         }
-        if (length > static_cast<std::uint32_t>(fitEnd - dst)) break;
-        const std::uint8_t first = *from;
-        CopyPhrase(dst, from, length);
-        have = false;
-        dst += length;
-        if (r.FragLen < maxFrag) [[likely]] {
-          Follow(nodes, r, true, v, first, length, at);
-          if (r.Count >= limit) break;
-        } else {
-          Follow(nodes, r, false, v, first, length, at);
+        if (length > fitAt - at) {
+          v = code;
+          have = true;
+          break;
         }
+        const std::uint8_t first = *from;
+        CopyPhrase(reinterpret_cast<std::uint8_t*>(base + at), from, length);
+        const bool makes = r.FragLen < maxFrag;
+        Follow(nodes, r, makes, code, first, length, at);
+        at += length;
+        if (makes && r.Count >= limit) break;
       }
+      dst = reinterpret_cast<std::uint8_t*>(base + at);
       run = r;
     }
     // ---- the careful step: one item, whatever it is.

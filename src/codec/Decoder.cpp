@@ -39,15 +39,15 @@ inline void UnwindInto(const TNodeView& nodes, std::uint32_t n, std::uint8_t* ou
   std::uint8_t* p = out + length;
   while (p != out) {
     *--p = nodes.Chars[n];
-    assert(nodes.Prefix[n] < n);  // prefixes strictly decrease, so the walk ends
-    n = nodes.Prefix[n];
+    assert(nodes.Prefix(n) < n);  // prefixes strictly decrease, so the walk ends
+    n = nodes.Prefix(n);
   }
   assert(n == RootNode);
 }
 
 // The first character of node n's phrase (n is not the root).
 inline std::uint8_t FirstOf(const TNodeView& nodes, std::uint32_t n) {
-  while (nodes.Prefix[n] != RootNode) n = nodes.Prefix[n];
+  while (nodes.Prefix(n) != RootNode) n = nodes.Prefix(n);
   return nodes.Chars[n];
 }
 
@@ -58,14 +58,22 @@ struct TPhraseRun {
   std::uint32_t FragLen;  // its length
 };
 
-// The rule of a phrase code, once its length bytes, the first one first, are
-// (or will be) written at output position at: the previous phrase followed by
-// that byte becomes a node, unless it is already maxFrag long (or there is
-// none: the dictionary was just reset, which makes makes false too), and the
-// code becomes the phrase. The caller has checked that the store has room.
+// The node rule: after the phrase r.Current, r.FragLen bytes written up to
+// output position at, a phrase begins with the byte first; the one extended
+// by the other's first byte becomes node r.Count. The caller has checked that
+// the store has room and that the phrase is shorter than the fragment limit.
+[[gnu::always_inline]] inline void MakeNode(const TNodeView& nodes, TPhraseRun& r, std::uint8_t first,
+                                            std::uint32_t at) {
+  nodes.Place(r.Count++, first, r.Current, at - r.FragLen, r.FragLen + 1);
+}
+
+// A phrase code, once its length bytes, the first one first, are (or will
+// be) written at output position at: the node rule when makes (the previous
+// phrase is shorter than the fragment limit, and there is one: not just after
+// a reset), and the code becomes the phrase.
 [[gnu::always_inline]] inline void Follow(const TNodeView& nodes, TPhraseRun& r, bool makes, std::uint32_t code,
                                           std::uint8_t first, std::uint32_t length, std::uint32_t at) {
-  if (makes) nodes.Place(r.Count++, first, r.Current, at - r.FragLen, r.FragLen + 1);
+  if (makes) MakeNode(nodes, r, first, at);
   nodes.SetAt(code, at);
   r.Current = code;
   r.FragLen = length;
@@ -93,7 +101,7 @@ void TDecoder::Start(TDicStore& store) {
                                               std::uint8_t* out, std::uint32_t room) {
   const TNodeView nodes = Store->Nodes.View();
   std::uint32_t next = NilNode;
-  for (std::uint32_t n = code; n != RootNode; n = nodes.Prefix[n]) {
+  for (std::uint32_t n = code; n != RootNode; n = nodes.Prefix(n)) {
     nodes.SetAt(n, next);
     next = n;
   }
@@ -189,51 +197,84 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
     // ---- the fast loop: phrase codes of existing nodes whose phrase is in
     // this call's output or in the window and fits the room.
     if (grammar.Expect == 0 && grammar.Opened && copies && run.Count < limit && dst < fitEnd) {
-      TPhraseRun r = run;
-      // Output positions: this call's bytes are at base + position.
-      const auto base = reinterpret_cast<std::uintptr_t>(output) - callStart32;
-      auto at = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(dst) - base);
-      const auto fitAt = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(fitEnd) - base);
+      assert(nodes.Length(run.Current) == run.FragLen);
+      // The last phrase's length is read from its node when needed: one
+      // register fewer.
+      // Node numbers as 64-bit values index without being widened first.
+      std::uint64_t count = run.Count;
+      std::uint64_t current = run.Current;
+      std::uint32_t* const words = nodes.Words;
+      // Output positions: this call's bytes are at Base + position. The
+      // loop's constants are kept in memory on purpose: read where they are
+      // used, they leave the registers to the values that change.
+      struct {
+        unsigned Width;
+        std::uint32_t MaxFrag, Limit, FitAt, CallStart;
+        std::uint64_t Mask;
+        std::uintptr_t Base;
+        std::uint8_t* Chars;
+      } k{width, maxFrag, limit, 0, callStart32, mask, reinterpret_cast<std::uintptr_t>(output) - callStart32,
+          nodes.Chars};
+      k.FitAt = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base);
+      auto at = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(dst) - k.Base);
+#if defined(__GNUC__)
+      __asm__("" : : "r"(&k) : "memory");
+#endif
       for (;;) {
-        if (in.Bits < width) {
+        if (in.Bits < k.Width) {
           if (!in.CanRefill()) break;
           in.Refill();
         }
-        const std::uint32_t code = in.Take(width, mask);
+        const std::uint64_t code = in.Acc & k.Mask;
+        in.Acc >>= k.Width;
+        in.Bits -= k.Width;
         // One unsigned compare for both ends: control codes and unbuilt nodes.
-        if (code - FirstPhraseNode >= r.Count - FirstPhraseNode) {
-          v = code;
+        if (code - FirstPhraseNode >= count - FirstPhraseNode) {
+          v = static_cast<std::uint32_t>(code);
           have = true;
           break;
         }
-        assert(nodes.Length(r.Current) == r.FragLen);
-        const std::uint32_t length = nodes.Length(code);
-        const std::uint32_t was = nodes.At(code);
+        std::uint32_t* const w = words + 3 * code;
+        const std::uint32_t was = w[0];
+        const std::uint32_t length = w[1];
+        // Where the phrase is now written; also right if the careful step
+        // takes the code over.
+        w[0] = at;
         const std::uint8_t* from;
-        if (was >= callStart32) {
-          from = reinterpret_cast<const std::uint8_t*>(base + was);
-        } else if (callStart32 - was <= windowBack && callStart32 - was >= length &&
+        if (was >= k.CallStart) {
+          from = reinterpret_cast<const std::uint8_t*>(k.Base + was);
+        } else if (k.CallStart - was <= windowBack && k.CallStart - was >= length &&
                    (was & (WindowSize - 1)) + length <= WindowSize) {
           from = window + (was & (WindowSize - 1));
         } else {
-          v = code;
+          v = static_cast<std::uint32_t>(code);
           have = true;
           break;
         }
-        if (length > fitAt - at) {
-          v = code;
+        if (length > k.FitAt - at) {
+          v = static_cast<std::uint32_t>(code);
           have = true;
           break;
         }
         const std::uint8_t first = *from;
-        CopyPhrase(reinterpret_cast<std::uint8_t*>(base + at), from, length);
-        const bool makes = r.FragLen < maxFrag;
-        Follow(nodes, r, makes, code, first, length, at);
+        CopyPhrase(reinterpret_cast<std::uint8_t*>(k.Base + at), from, length);
+        const std::uint32_t fragLen = words[3 * current + 1];
+        if (fragLen < k.MaxFrag) {
+          TPhraseRun r{static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(current), fragLen};
+          MakeNode(TNodeView{k.Chars, words}, r, first, at);
+          ++count;
+          if (count >= k.Limit) {
+            current = code;
+            at += length;
+            break;
+          }
+        }
+        current = code;
         at += length;
-        if (makes && r.Count >= limit) break;
       }
-      dst = reinterpret_cast<std::uint8_t*>(base + at);
-      run = r;
+      dst = reinterpret_cast<std::uint8_t*>(k.Base + at);
+      run = TPhraseRun{static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(current),
+                       nodes.Length(static_cast<std::uint32_t>(current))};
     }
     // ---- the careful step: one item, whatever it is.
     if (!have && !in.Get(v, width)) break;

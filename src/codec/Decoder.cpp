@@ -58,13 +58,13 @@ struct TPhraseRun {
   std::uint32_t FragLen;  // its length
 };
 
-// The node rule: after the phrase r.Current, r.FragLen bytes written up to
-// output position at, a phrase begins with the byte first; the one extended
-// by the other's first byte becomes node r.Count. The caller has checked that
-// the store has room and that the phrase is shorter than the fragment limit.
-[[gnu::always_inline]] inline void MakeNode(const TNodeView& nodes, TPhraseRun& r, std::uint8_t first,
-                                            std::uint32_t at) {
-  nodes.Place(r.Count++, first, r.Current, at - r.FragLen, r.FragLen + 1);
+// The node rule: after the phrase current, fragLen bytes written up to output
+// position at, a phrase begins with the byte first; the one extended by the
+// other's first byte becomes node count. The caller has checked that the store
+// has room and that the phrase is shorter than the fragment limit.
+[[gnu::always_inline]] inline void MakeNode(const TNodeView& nodes, std::size_t count, std::uint32_t current,
+                                            std::uint32_t fragLen, std::uint8_t first, std::uint32_t at) {
+  nodes.Place(count, first, current, at - fragLen, fragLen + 1);
 }
 
 // A phrase code, once its length bytes, the first one first, are (or will
@@ -73,7 +73,7 @@ struct TPhraseRun {
 // a reset), and the code becomes the phrase.
 [[gnu::always_inline]] inline void Follow(const TNodeView& nodes, TPhraseRun& r, bool makes, std::uint32_t code,
                                           std::uint8_t first, std::uint32_t length, std::uint32_t at) {
-  if (makes) MakeNode(nodes, r, first, at);
+  if (makes) MakeNode(nodes, r.Count++, r.Current, r.FragLen, first, at);
   nodes.SetAt(code, at);
   r.Current = code;
   r.FragLen = length;
@@ -207,16 +207,17 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
       // Output positions: this call's bytes are at Base + position. The
       // loop's constants are kept in memory on purpose: read where they are
       // used, they leave the registers to the values that change.
+      // Positions are below 2^32 here (copies says so), so 64 bits hold them
+      // without wrapping and index without being widened.
       struct {
         unsigned Width;
-        std::uint32_t MaxFrag, Limit, FitAt, CallStart;
-        std::uint64_t Mask;
+        std::uint32_t MaxFrag, CallStart;
+        std::uint64_t Limit, FitAt, Mask;
         std::uintptr_t Base;
         std::uint8_t* Chars;
-      } k{width, maxFrag, limit, 0, callStart32, mask, reinterpret_cast<std::uintptr_t>(output) - callStart32,
-          nodes.Chars};
-      k.FitAt = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base);
-      auto at = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(dst) - k.Base);
+      } k{width, maxFrag, callStart32, limit, 0, mask, reinterpret_cast<std::uintptr_t>(output) - callStart, nodes.Chars};
+      k.FitAt = reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base;
+      std::uint64_t at = reinterpret_cast<std::uintptr_t>(dst) - k.Base;
 #if defined(__GNUC__)
       __asm__("" : : "r"(&k) : "memory");
 #endif
@@ -239,7 +240,7 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
         const std::uint32_t length = w[1];
         // Where the phrase is now written; also right if the careful step
         // takes the code over.
-        w[0] = at;
+        w[0] = static_cast<std::uint32_t>(at);
         const std::uint8_t* from;
         if (was >= k.CallStart) {
           from = reinterpret_cast<const std::uint8_t*>(k.Base + was);
@@ -251,7 +252,8 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
           have = true;
           break;
         }
-        if (length > k.FitAt - at) {
+        const std::uint64_t next = at + length;
+        if (next > k.FitAt) {
           v = static_cast<std::uint32_t>(code);
           have = true;
           break;
@@ -260,17 +262,17 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
         CopyPhrase(reinterpret_cast<std::uint8_t*>(k.Base + at), from, length);
         const std::uint32_t fragLen = words[3 * current + 1];
         if (fragLen < k.MaxFrag) {
-          TPhraseRun r{static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(current), fragLen};
-          MakeNode(TNodeView{k.Chars, words}, r, first, at);
+          MakeNode(TNodeView{k.Chars, words}, count, static_cast<std::uint32_t>(current), fragLen, first,
+                   static_cast<std::uint32_t>(at));
           ++count;
           if (count >= k.Limit) {
             current = code;
-            at += length;
+            at = next;
             break;
           }
         }
         current = code;
-        at += length;
+        at = next;
       }
       dst = reinterpret_cast<std::uint8_t*>(k.Base + at);
       run = TPhraseRun{static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(current),

@@ -29,17 +29,19 @@ struct TNodeView {
 
   // Writes node n as prefix + c, of length characters, written at output
   // position at.
-  void Place(std::uint32_t n, std::uint8_t c, std::uint32_t prefix, std::uint32_t at, std::uint32_t length) const {
-    std::uint32_t* const w = Words + 3 * std::size_t{n};
+  void Place(std::size_t n, std::uint8_t c, std::uint32_t prefix, std::uint32_t at, std::uint32_t length) const {
+    std::uint32_t* const w = Words + 3 * n;
     w[0] = at;
     w[1] = length;
     w[2] = prefix;
     Chars[n] = c;
   }
-  std::uint32_t At(std::uint32_t n) const { return Words[3 * std::size_t{n}]; }
-  std::uint32_t Length(std::uint32_t n) const { return Words[3 * std::size_t{n} + 1]; }
-  std::uint32_t Prefix(std::uint32_t n) const { return Words[3 * std::size_t{n} + 2]; }
-  void SetAt(std::uint32_t n, std::uint32_t at) const { Words[3 * std::size_t{n}] = at; }
+  // Node numbers as std::size_t: a loop that keeps them so indexes without
+  // widening them first.
+  std::uint32_t At(std::size_t n) const { return Words[3 * n]; }
+  std::uint32_t Length(std::size_t n) const { return Words[3 * n + 1]; }
+  std::uint32_t Prefix(std::size_t n) const { return Words[3 * n + 2]; }
+  void SetAt(std::size_t n, std::uint32_t at) const { Words[3 * n] = at; }
 };
 
 struct TDicNodes {

@@ -215,7 +215,9 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
         std::uint64_t Limit, FitAt, Mask;
         std::uintptr_t Base;
         std::uint8_t* Chars;
-      } k{width, maxFrag, callStart32, limit, 0, mask, reinterpret_cast<std::uintptr_t>(output) - callStart, nodes.Chars};
+        std::uintptr_t RefillEnd;  // a refill reads 8 bytes from up to here
+      } k{width, maxFrag, callStart32, limit, 0, mask, reinterpret_cast<std::uintptr_t>(output) - callStart, nodes.Chars,
+          reinterpret_cast<std::uintptr_t>(in.End) - 8};
       k.FitAt = reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base;
       std::uint64_t at = reinterpret_cast<std::uintptr_t>(dst) - k.Base;
 #if defined(__GNUC__)
@@ -223,7 +225,7 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
 #endif
       for (;;) {
         if (in.Bits < k.Width) {
-          if (!in.CanRefill()) break;
+          if (reinterpret_cast<std::uintptr_t>(in.Cursor) > k.RefillEnd) break;
           in.Refill();
         }
         const std::uint64_t code = in.Acc & k.Mask;

@@ -177,16 +177,31 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
                       callStart + outputCapacity < (std::uint64_t{1} << 32);
 
   const TNodeView nodes = store.View();
-  const std::uint32_t limit = store.NodeLimit;
-  const std::uint32_t maxFrag = s.MaxFrag;
   TPhraseRun run{store.NodeCount, s.Current, s.FragLen};
   TItemGrammar grammar = s.Grammar;
-  unsigned width = grammar.NextWidth();
-  std::uint32_t mask = static_cast<std::uint32_t>((std::uint64_t{1} << width) - 1);
   std::uint8_t* dst = output + done;
   std::uint8_t* const end = output + outputCapacity;
   // Copies end at or before here, so that their slack stays in the output.
   std::uint8_t* const fitEnd = outputCapacity > TDicStore::CopySlack ? end - TDicStore::CopySlack : output;
+  // The constants of the call and the width in force, kept in memory on
+  // purpose: read where they are used, they leave the fast loop's registers
+  // to the values that change from code to code. Positions are below 2^32
+  // where the fast loop runs (copies says so), so 64 bits hold them without
+  // wrapping, and node numbers in 64 bits index without being widened.
+  struct {
+    unsigned Width;
+    std::uint32_t MaxFrag, CallStart;
+    std::uint64_t Limit, FitAt, Mask;
+    std::uintptr_t Base;  // this call's output position p is at Base + p
+    std::uint8_t* Chars;
+    std::uintptr_t RefillEnd;  // a refill reads 8 bytes from up to here
+  } k{grammar.NextWidth(), s.MaxFrag, callStart32, store.NodeLimit, 0, 0,
+      reinterpret_cast<std::uintptr_t>(output) - callStart, nodes.Chars, reinterpret_cast<std::uintptr_t>(in.End) - 8};
+  k.FitAt = reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base;
+  k.Mask = (std::uint64_t{1} << k.Width) - 1;
+#if defined(__GNUC__)
+  __asm__("" : : "r"(&k) : "memory");
+#endif
   bool damaged = false;
   std::uint32_t oweCode = NilNode;
   std::uint32_t oweAt = 0;
@@ -196,33 +211,14 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   while (dst != end) {
     // ---- the fast loop: phrase codes of existing nodes whose phrase is in
     // this call's output or in the window and fits the room.
-    if (grammar.Expect == 0 && grammar.Opened && copies && run.Count < limit && dst < fitEnd) {
+    if (grammar.Expect == 0 && grammar.Opened && copies && run.Count < k.Limit && dst < fitEnd) {
       assert(nodes.Length(run.Current) == run.FragLen);
       // The last phrase's length is read from its node when needed: one
       // register fewer.
-      // Node numbers as 64-bit values index without being widened first.
       std::uint64_t count = run.Count;
       std::uint64_t current = run.Current;
       std::uint32_t* const words = nodes.Words;
-      // Output positions: this call's bytes are at Base + position. The
-      // loop's constants are kept in memory on purpose: read where they are
-      // used, they leave the registers to the values that change.
-      // Positions are below 2^32 here (copies says so), so 64 bits hold them
-      // without wrapping and index without being widened.
-      struct {
-        unsigned Width;
-        std::uint32_t MaxFrag, CallStart;
-        std::uint64_t Limit, FitAt, Mask;
-        std::uintptr_t Base;
-        std::uint8_t* Chars;
-        std::uintptr_t RefillEnd;  // a refill reads 8 bytes from up to here
-      } k{width, maxFrag, callStart32, limit, 0, mask, reinterpret_cast<std::uintptr_t>(output) - callStart, nodes.Chars,
-          reinterpret_cast<std::uintptr_t>(in.End) - 8};
-      k.FitAt = reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base;
       std::uint64_t at = reinterpret_cast<std::uintptr_t>(dst) - k.Base;
-#if defined(__GNUC__)
-      __asm__("" : : "r"(&k) : "memory");
-#endif
       for (;;) {
         if (in.Bits < k.Width) {
           if (reinterpret_cast<std::uintptr_t>(in.Cursor) > k.RefillEnd) break;
@@ -278,10 +274,11 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
       }
       dst = reinterpret_cast<std::uint8_t*>(k.Base + at);
       run = TPhraseRun{static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(current),
-                       nodes.Length(static_cast<std::uint32_t>(current))};
+                       nodes.Length(current)};
     }
-    // ---- the careful step: one item, whatever it is.
-    if (!have && !in.Get(v, width)) break;
+    // ---- the careful step: one item, whatever it is, and what follows a
+    // control code with it.
+    if (!have && !in.Get(v, grammar.NextWidth())) break;
     have = false;
     const auto done32 = static_cast<std::uint32_t>(dst - output);
     const auto at = callStart32 + done32;
@@ -289,10 +286,10 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
     if (grammar.Expect == 0 && grammar.Opened && v >= FirstPhraseNode) {
       std::uint32_t length;
       std::uint8_t first;
-      const bool makes = run.FragLen < maxFrag;
+      const bool makes = run.FragLen < k.MaxFrag;
       if (v < run.Count) {
         // An existing node; the store must have room for the node it makes.
-        if (makes && run.Count >= limit) {
+        if (makes && run.Count >= k.Limit) {
           damaged = true;
           break;
         }
@@ -311,13 +308,12 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
         // The node the packer made just before sending this code: the previous
         // phrase followed by its own first character. It exists only if there
         // was a previous phrase short enough to be extended and a free slot.
-        if (v != run.Count || run.Current == RootNode || !makes || run.Count >= limit) {
+        if (v != run.Count || run.Current == RootNode || !makes || run.Count >= k.Limit) {
           damaged = true;
           break;
         }
         length = run.FragLen + 1;
-        first = run.FragLen <= done32 ? dst[-static_cast<std::ptrdiff_t>(run.FragLen)]
-                                                                       : FirstOf(nodes, run.Current);
+        first = run.FragLen <= done32 ? dst[-static_cast<std::ptrdiff_t>(run.FragLen)] : FirstOf(nodes, run.Current);
         Follow(nodes, run, true, v, first, length, at);
         if (length > room) {
           oweCode = v;
@@ -329,38 +325,42 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
       dst += length;
       continue;
     }
-    switch (grammar.Take(v)) {
-      case TItemKind::Bad:
-        damaged = true;
-        break;
-      case TItemKind::Reset:
-        // The reserved nodes never change, so the count alone restarts.
-        run = TPhraseRun{FirstPhraseNode, RootNode, 0};
-        s.EpochStart = callStart + done32;
-        break;
-      case TItemKind::Byte: {
-        // The byte is a phrase of its own and a new node; it also completes
-        // the node the previous phrase began, unless that one was too long.
-        const bool makes = run.Current != RootNode && run.FragLen < maxFrag;
-        if (run.Count + (makes ? 2u : 1u) > limit) {
+    for (;;) {
+      switch (grammar.Take(v)) {
+        case TItemKind::Bad:
           damaged = true;
           break;
+        case TItemKind::Reset:
+          // The reserved nodes never change, so the count alone restarts.
+          run = TPhraseRun{FirstPhraseNode, RootNode, 0};
+          s.EpochStart = callStart + done32;
+          break;
+        case TItemKind::Byte: {
+          // The byte is a phrase of its own and a new node; it also completes
+          // the node the previous phrase began, unless that one was too long.
+          const bool makes = run.Current != RootNode && run.FragLen < k.MaxFrag;
+          if (run.Count + (makes ? 2u : 1u) > k.Limit) {
+            damaged = true;
+            break;
+          }
+          const auto c = static_cast<std::uint8_t>(v);
+          *dst++ = c;
+          Follow(nodes, run, makes, makes ? run.Count + 1 : run.Count, c, 1, at);
+          nodes.Place(run.Count++, c, RootNode, at, 1);
+          break;
         }
-        const auto c = static_cast<std::uint8_t>(v);
-        *dst++ = c;
-        Follow(nodes, run, makes, makes ? run.Count + 1 : run.Count, c, 1, at);
-        nodes.Place(run.Count++, c, RootNode, at, 1);
-        break;
+        case TItemKind::Literal:
+        case TItemKind::Widen:
+        case TItemKind::Steps:
+        case TItemKind::Phrase:  // not reached: phrase codes are taken above
+          break;
       }
-      case TItemKind::Literal:
-      case TItemKind::Widen:
-      case TItemKind::Steps:
-      case TItemKind::Phrase:  // not reached: phrase codes are taken above
-        break;
+      // A control code's literal byte or step count comes in the same step.
+      if (damaged || grammar.Expect == 0 || !in.Get(v, grammar.NextWidth())) break;
     }
     if (damaged) break;
-    width = grammar.NextWidth();
-    mask = static_cast<std::uint32_t>((std::uint64_t{1} << width) - 1);
+    k.Width = grammar.NextWidth();
+    k.Mask = (std::uint64_t{1} << k.Width) - 1;
   }
   in.WriteBack(Bits);
   done = static_cast<std::uint32_t>(dst - output);

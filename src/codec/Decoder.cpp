@@ -218,6 +218,9 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
       std::uint64_t count = run.Count;
       std::uint64_t current = run.Current;
       std::uint32_t* const words = nodes.Words;
+      // The node words for reading here; the characters' base is read from
+      // k where a node is made.
+      const TNodeView view{nullptr, words};
       std::uint64_t at = reinterpret_cast<std::uintptr_t>(dst) - k.Base;
       for (;;) {
         if (in.Bits < k.Width) {
@@ -233,12 +236,12 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
           have = true;
           break;
         }
-        std::uint32_t* const w = words + 3 * code;
-        const std::uint32_t was = w[0];
-        const std::uint32_t length = w[1];
+        std::uint32_t* const node = view.Node(code);
+        const std::uint32_t was = node[TNodeView::AtWord];
+        const std::uint32_t length = node[TNodeView::LengthWord];
         // Where the phrase is now written; also right if the careful step
         // takes the code over.
-        w[0] = static_cast<std::uint32_t>(at);
+        node[TNodeView::AtWord] = static_cast<std::uint32_t>(at);
         const std::uint8_t* from;
         if (was >= k.CallStart) {
           from = reinterpret_cast<const std::uint8_t*>(k.Base + was);
@@ -258,7 +261,7 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
         }
         const std::uint8_t first = *from;
         CopyPhrase(reinterpret_cast<std::uint8_t*>(k.Base + at), from, length);
-        const std::uint32_t fragLen = words[3 * current + 1];
+        const std::uint32_t fragLen = view.Length(current);
         if (fragLen < k.MaxFrag) {
           MakeNode(TNodeView{k.Chars, words}, count, static_cast<std::uint32_t>(current), fragLen, first,
                    static_cast<std::uint32_t>(at));

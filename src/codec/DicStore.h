@@ -30,18 +30,20 @@ struct TNodeView {
   // Writes node n as prefix + c, of length characters, written at output
   // position at.
   void Place(std::size_t n, std::uint8_t c, std::uint32_t prefix, std::uint32_t at, std::uint32_t length) const {
-    std::uint32_t* const w = Words + 3 * n;
-    w[0] = at;
-    w[1] = length;
-    w[2] = prefix;
+    std::uint32_t* const w = Node(n);
+    w[AtWord] = at;
+    w[LengthWord] = length;
+    w[PrefixWord] = prefix;
     Chars[n] = c;
   }
   // Node numbers as std::size_t: a loop that keeps them so indexes without
   // widening them first.
-  std::uint32_t At(std::size_t n) const { return Words[3 * n]; }
-  std::uint32_t Length(std::size_t n) const { return Words[3 * n + 1]; }
-  std::uint32_t Prefix(std::size_t n) const { return Words[3 * n + 2]; }
-  void SetAt(std::size_t n, std::uint32_t at) const { Words[3 * n] = at; }
+  static constexpr unsigned AtWord = 0, LengthWord = 1, PrefixWord = 2;
+  std::uint32_t* Node(std::size_t n) const { return Words + 3 * n; }
+  std::uint32_t At(std::size_t n) const { return Node(n)[AtWord]; }
+  std::uint32_t Length(std::size_t n) const { return Node(n)[LengthWord]; }
+  std::uint32_t Prefix(std::size_t n) const { return Node(n)[PrefixWord]; }
+  void SetAt(std::size_t n, std::uint32_t at) const { Node(n)[AtWord] = at; }
 };
 
 struct TDicNodes {
@@ -64,14 +66,10 @@ struct TDicNodes {
   bool Full() const { return NodeCount >= NodeLimit; }
 
   // ---- unpacking
-  // Where the phrase of node n was last written (counted modulo 2^32) and its
-  // length: the unpacker copies a code from recent output when it can.
-  std::uint32_t PhraseAt(std::uint32_t n) const { return View().At(n); }
-  void SetPhraseAt(std::uint32_t n, std::uint32_t at) const { View().SetAt(n, at); }
+  // The length of node n's phrase.
   std::uint32_t PhraseLength(std::uint32_t n) const { return View().Length(n); }
-  std::uint32_t Prefix(std::uint32_t n) const { return View().Prefix(n); }
 
-  // Gives the reserved nodes empty phrases; the unpacker's part of a reset.
+  // Gives the reserved nodes empty phrases, which nothing changes after.
   void StartSpans();
   TNodeView View() const { return {NodeChar, Words}; }
   // A new node prefix + c (no child index), whose phrase was written at

@@ -61,7 +61,7 @@ TEST_F(Decoder, TwoByteBlocksOweTheRestOfThePhraseThatDoesNotFit) {
   }
   EXPECT_EQ(codec.Store.Nodes.NodeCount, 6u);  // nodes a, aa, and the node after the last phrase
   EXPECT_EQ(codec.Store.Nodes.NodeChar[5], 'a');
-  EXPECT_EQ(codec.Store.Nodes.Prefix(5), 4u);
+  EXPECT_EQ(codec.Store.Nodes.View().Prefix(5), 4u);
   EXPECT_FALSE(codec.PhraseUnfinished());
 }
 

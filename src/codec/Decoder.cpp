@@ -79,6 +79,19 @@ struct TPhraseRun {
   r.FragLen = length;
 }
 
+// The constants of one DecodeBlock call, and the width in force.
+struct TCallConsts {
+  unsigned Width;           // of the next phrase code
+  std::uint32_t MaxFrag;    // no node is made after a phrase this long
+  std::uint32_t CallStart;  // the output position of the call's first byte
+  std::uint64_t Limit;      // the nodes the store may hold
+  std::uint64_t FitAt;      // a copy must end at or before this position
+  std::uint64_t Mask;       // 2^Width - 1
+  std::uintptr_t Base;      // the call's output position p is at Base + p
+  std::uint8_t* Chars;      // the nodes' characters
+  std::uintptr_t RefillEnd;  // a refill reads 8 bytes from up to here
+};
+
 }  // namespace
 
 void TDecoder::Start(TDicStore& store) {
@@ -183,20 +196,15 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   std::uint8_t* const end = output + outputCapacity;
   // Copies end at or before here, so that their slack stays in the output.
   std::uint8_t* const fitEnd = outputCapacity > TDicStore::CopySlack ? end - TDicStore::CopySlack : output;
-  // The constants of the call and the width in force, kept in memory on
-  // purpose: read where they are used, they leave the fast loop's registers
-  // to the values that change from code to code. Positions are below 2^32
-  // where the fast loop runs (copies says so), so 64 bits hold them without
-  // wrapping, and node numbers in 64 bits index without being widened.
-  struct {
-    unsigned Width;
-    std::uint32_t MaxFrag, CallStart;
-    std::uint64_t Limit, FitAt, Mask;
-    std::uintptr_t Base;  // this call's output position p is at Base + p
-    std::uint8_t* Chars;
-    std::uintptr_t RefillEnd;  // a refill reads 8 bytes from up to here
-  } k{grammar.NextWidth(), s.MaxFrag, callStart32, store.NodeLimit, 0, 0,
-      reinterpret_cast<std::uintptr_t>(output) - callStart, nodes.Chars, reinterpret_cast<std::uintptr_t>(in.End) - 8};
+  // The fast loop reads these from memory on purpose: where they are used,
+  // so that the registers are left to the values that change from code to
+  // code. Positions are below 2^32 where the fast loop runs (copies says so),
+  // so 64 bits hold them without wrapping, and node numbers in 64 bits index
+  // without being widened. The empty asm below takes k's address, which keeps
+  // the compiler from holding its members in registers.
+  TCallConsts k{grammar.NextWidth(), s.MaxFrag, callStart32, store.NodeLimit, 0, 0,
+                reinterpret_cast<std::uintptr_t>(output) - callStart, nodes.Chars,
+                reinterpret_cast<std::uintptr_t>(in.End) - 8};
   k.FitAt = reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base;
   k.Mask = (std::uint64_t{1} << k.Width) - 1;
 #if defined(__GNUC__)

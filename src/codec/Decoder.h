@@ -61,8 +61,11 @@ struct TDecoder {
   bool PhraseUnfinished() const { return State.OwedNode != NilNode; }
 
 private:
+  // The two halves of owing a phrase that does not fit a call: Owe threads
+  // it for delivery and hands out what fits, DeliverOwed the rest later.
   std::uint32_t Owe(TDecodeState& s, std::uint32_t code, std::uint32_t at, std::uint8_t* out, std::uint32_t room);
   std::uint32_t DeliverOwed(TDecodeState& s, std::uint8_t* out, std::uint32_t room);
+  // Keeps the end of a call's output for the copies of later calls.
   void KeepInWindow(TDecodeState& s, const std::uint8_t* output, std::uint64_t start, std::uint32_t length);
 };
 

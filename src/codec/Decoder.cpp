@@ -219,7 +219,8 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   while (dst != end) {
     // ---- the fast loop: phrase codes of existing nodes whose phrase is in
     // this call's output or in the window and fits the room.
-    if (grammar.Expect == 0 && grammar.Opened && copies && run.Count < k.Limit && dst < fitEnd) {
+    // (With 8 bytes of input left RefillEnd is a position in the block.)
+    if (grammar.Expect == 0 && grammar.Opened && copies && run.Count < k.Limit && dst < fitEnd && in.CanRefill()) {
       assert(nodes.Length(run.Current) == run.FragLen);
       // The last phrase's length is read from its node when needed: one
       // register fewer.

@@ -51,7 +51,7 @@ struct TDicNodes {
   std::uint32_t NodeCount{};
   std::uint32_t Slots{};  // nodes the storage holds; NodeLimit is at most this
   std::uint8_t* NodeChar{};
-  // 12 bytes a node: the unpacker's spans and prefixes, or the packer's index.
+  // 12 bytes a node: the unpacker's three words (TNodeView), or the packer's index.
   std::uint32_t* Words{};
   // 1 byte a node for the packer's index.
   std::uint8_t* Marks{};

@@ -51,7 +51,8 @@ inline std::uint8_t FirstOf(const TNodeView& nodes, std::uint32_t n) {
   return nodes.Chars[n];
 }
 
-// The dictionary's moving part, which every path updates through Follow.
+// The dictionary's moving part. The careful step updates it through Follow;
+// the fast loop keeps it in registers and makes its nodes by MakeNode.
 struct TPhraseRun {
   std::uint32_t Count;    // nodes made
   std::uint32_t Current;  // the last phrase

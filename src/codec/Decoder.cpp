@@ -3,9 +3,13 @@
 // the first character of what follows. Every item is checked against what the
 // packer can have written before it touches the store.
 //
-// Most codes name an existing phrase; TakePhrase is their rule, written once
-// and used by the window-copy loop (CopyCodes), the unwinding path and
-// DecodeItem alike. The bit reader lives in locals for the whole call.
+// DecodeBlock is one function over locals. A fast loop runs while the margins
+// allow (a refill cannot pass the input's end, the longest copy fits the
+// output room, the grammar expects a phrase code) and copies each code from
+// where its phrase was last written; whatever it stops on goes to the careful
+// step below it, over the same locals, which classifies that item once and
+// returns to the fast loop. Nothing in the loop calls out of line, so the
+// fast loop's values stay in registers.
 #include <cassert>
 #include <cstring>
 
@@ -13,28 +17,6 @@
 
 namespace vorka {
 namespace {
-
-// The decoder's dictionary state over a run of codes.
-struct TPhraseRun {
-  std::uint32_t Current{};
-  std::uint32_t FragLen{};
-  std::uint32_t Count{};  // NodeCount
-};
-
-// The rule of an ordinary phrase code, once its `length` bytes, the first
-// one `first`, are written at output position at: the previous phrase
-// followed by that first byte becomes a node, and the code becomes the
-// phrase. makesNode is whether the previous phrase is shorter than MaxFrag
-// (the packer made no node after a longer one); the caller has checked that
-// the store has room.
-[[gnu::always_inline]] inline void TakePhrase(const TNodeView& nodes, TPhraseRun& r, bool makesNode,
-                                              std::uint32_t code, std::uint8_t first, std::uint32_t length,
-                                              std::uint32_t at) {
-  if (makesNode) nodes.Place(r.Count++, first, r.Current, at - r.FragLen, r.FragLen + 1);
-  nodes.SetAt(code, at);
-  r.Current = code;
-  r.FragLen = length;
-}
 
 // Copies a phrase of length n (1 or more) 16 bytes at a time, writing up to
 // 15 bytes past its end. The source ends at or before dst, so every byte it
@@ -51,6 +33,66 @@ inline void CopyPhrase(std::uint8_t* dst, const std::uint8_t* src, std::uint32_t
   }
 }
 
+// Writes the phrase of node n, length characters, walking its prefixes from
+// the last character back.
+inline void UnwindInto(const TNodeView& nodes, std::uint32_t n, std::uint8_t* out, std::uint32_t length) {
+  std::uint8_t* p = out + length;
+  while (p != out) {
+    *--p = nodes.Chars[n];
+    assert(nodes.Prefix(n) < n);  // prefixes strictly decrease, so the walk ends
+    n = nodes.Prefix(n);
+  }
+  assert(n == RootNode);
+}
+
+// The first character of node n's phrase (n is not the root).
+inline std::uint8_t FirstOf(const TNodeView& nodes, std::uint32_t n) {
+  while (nodes.Prefix(n) != RootNode) n = nodes.Prefix(n);
+  return nodes.Chars[n];
+}
+
+// The dictionary's moving part. The careful step updates it through Follow;
+// the fast loop keeps it in registers and makes its nodes by MakeNode.
+struct TPhraseRun {
+  std::uint32_t Count;    // nodes made
+  std::uint32_t Current;  // the last phrase
+  std::uint32_t FragLen;  // its length
+};
+
+// The node rule: after the phrase current, fragLen bytes written up to output
+// position at, a phrase begins with the byte first; the one extended by the
+// other's first byte becomes node count. The caller has checked that the store
+// has room and that the phrase is shorter than the fragment limit.
+[[gnu::always_inline]] inline void MakeNode(const TNodeView& nodes, std::size_t count, std::uint32_t current,
+                                            std::uint32_t fragLen, std::uint8_t first, std::uint32_t at) {
+  nodes.Place(count, first, current, at - fragLen, fragLen + 1);
+}
+
+// A phrase code, once its length bytes, the first one first, are (or will
+// be) written at output position at: the node rule when makes (the previous
+// phrase is shorter than the fragment limit, and there is one: not just after
+// a reset), and the code becomes the phrase.
+[[gnu::always_inline]] inline void Follow(const TNodeView& nodes, TPhraseRun& r, bool makes, std::uint32_t code,
+                                          std::uint8_t first, std::uint32_t length, std::uint32_t at) {
+  if (makes) MakeNode(nodes, r.Count++, r.Current, r.FragLen, first, at);
+  nodes.SetAt(code, at);
+  r.Current = code;
+  r.FragLen = length;
+}
+
+// The constants of one DecodeBlock call, and the width in force.
+struct TCallConsts {
+  unsigned Width;           // of the next phrase code
+  std::uint32_t MaxFrag;    // no node is made after a phrase this long
+  std::uint32_t CallStart;  // the output position of the call's first byte
+  std::uint64_t Limit;      // the nodes the store may hold
+  std::uint64_t FitAt;      // a copy must end at or before this position
+  std::uint64_t Mask;       // 2^Width - 1
+  std::uintptr_t Base;      // the call's output position p is at Base + p
+  std::uint8_t* Chars;      // the nodes' characters
+  std::uintptr_t RefillEnd;  // a refill reads 8 bytes from up to here
+};
+
 }  // namespace
 
 void TDecoder::Start(TDicStore& store) {
@@ -58,213 +100,44 @@ void TDecoder::Start(TDicStore& store) {
   Bits.Clear();
   State = TDecodeState{};
   State.MaxFrag = store.MaxFrag;
-  ResetDictionary(State);
-}
-
-void TDecoder::ResetDictionary(TDecodeState& s) {
-  TDicNodes& nodes = Store->Nodes;
-  nodes.InitNodes(Store->Size);
+  // The reserved nodes are never written again, so a reset in the stream only
+  // restarts the count.
+  TDicNodes& nodes = store.Nodes;
+  nodes.InitNodes(store.Size);
   nodes.StartSpans();
-  s.Mask = 3;
-  s.Current = RootNode;
-  s.FragLen = 0;
-  s.EpochStart = s.OutPos;
+  State.Current = RootNode;
 }
 
-// An ordinary phrase code v, a node that exists: its phrase goes to out when
-// it fits room (else the shortfall, negative, and nothing changes).
-std::int64_t TDecoder::DecodeKnown(TDecodeState& s, std::uint32_t v, std::uint8_t* out, std::uint32_t room,
-                                   std::uint32_t at) {
-  TDicNodes& nodes = Store->Nodes;
-  const std::int64_t r = nodes.Unwind(v, out, room);
-  if (r < 0) return r;
-  TPhraseRun run{s.Current, s.FragLen, nodes.NodeCount};
-  TakePhrase(nodes.View(), run, s.FragLen < s.MaxFrag, v, out[0], static_cast<std::uint32_t>(r), at);
-  s.LastChar = out[0];
-  s.Current = run.Current;
-  s.FragLen = run.FragLen;
-  nodes.NodeCount = run.Count;
-  return r;
-}
-
-// Any item v: bytes written for it, or minus the bytes missing when its phrase
-// does not fit room. Sets Damaged (and returns 0) for an item the packer
-// cannot have written.
-std::int64_t TDecoder::DecodeItem(TDecodeState& s, std::uint32_t v, std::uint8_t* out, std::uint32_t room) {
-  TDicNodes& nodes = Store->Nodes;
-  auto reject = [&s]() -> std::int64_t {
-    s.Damaged = true;
-    return 0;
-  };
-  // Nodes made here are the previous phrase (just before at) plus one byte.
-  const auto at = static_cast<std::uint32_t>(s.OutPos);
-  switch (s.Grammar.Take(v)) {
-    case TItemKind::Bad:
-      return reject();
-    case TItemKind::Byte: {
-      // The literal also completes the node that the packer created when the
-      // previous phrase ended, unless that phrase was already MaxFrag long.
-      const bool completes = s.Current != RootNode && s.FragLen < s.MaxFrag;
-      if (nodes.NodeCount + (completes ? 2u : 1u) > nodes.NodeLimit) return reject();
-      const auto c = static_cast<std::uint8_t>(v);
-      out[0] = c;
-      if (completes) nodes.AppendNode(c, s.Current, at - s.FragLen);
-      s.Current = nodes.AppendNode(c, RootNode, at);
-      s.LastChar = c;
-      s.FragLen = 1;
-      ++s.OutPos;
-      return 1;
-    }
-    case TItemKind::Steps:
-      s.Mask = static_cast<std::uint32_t>((std::uint64_t{1} << s.Grammar.Width) - 1);
-      return 0;
-    case TItemKind::Reset:
-      ResetDictionary(s);
-      return 0;
-    case TItemKind::Widen:
-    case TItemKind::Literal:
-      return 0;
-    case TItemKind::Phrase:
-      break;
-  }
-  if (v > nodes.NodeCount) return reject();
-  if (v == nodes.NodeCount) {
-    // The node the packer made just before sending this code: the previous
-    // phrase followed by its own first character. It exists only if there was
-    // a previous phrase short enough to be extended and a free slot.
-    if (s.Current == RootNode || s.FragLen >= s.MaxFrag || nodes.Full()) return reject();
-    if (s.FragLen >= room) return static_cast<std::int64_t>(room) - (std::int64_t{s.FragLen} + 1);
-    nodes.AppendNode(s.LastChar, s.Current, at - s.FragLen);
-    const std::int64_t r = nodes.Unwind(v, out, room);
-    assert(r == std::int64_t{s.FragLen} + 1);
-    nodes.SetPhraseAt(v, at);
-    s.Current = v;
-    ++s.FragLen;
-    s.OutPos += static_cast<std::uint64_t>(r);
-    return r;
-  }
-  if (s.FragLen < s.MaxFrag && nodes.Full()) return reject();
-  const std::int64_t r = DecodeKnown(s, v, out, room, at);
-  if (r > 0) s.OutPos += static_cast<std::uint64_t>(r);
-  return r;
-}
-
-// Applies the dictionary update of phrase code v as DecodeItem would on
-// delivery, and threads the phrase first-to-last through the nodes' position
-// links so that it can be handed out over several calls; delivery puts the
-// positions back, since every node of the chain is a prefix written at PieceAt.
-void TDecoder::StartPieces(TDecodeState& s, std::uint32_t v) {
-  TDicNodes& nodes = Store->Nodes;
-  const auto at = static_cast<std::uint32_t>(s.OutPos);
-  const bool isNew = v == nodes.NodeCount;
-  if (isNew) nodes.AppendNode(s.LastChar, s.Current, at - s.FragLen);
-  const std::uint32_t* const prefix = nodes.NodePrefix;
+// Owes the phrase of code, written from output position at, of which only
+// room bytes fit (the dictionary has moved past it): its nodes are threaded
+// first to last through their position links and handed out from there.
+[[gnu::noinline]] std::uint32_t TDecoder::Owe(TDecodeState& s, std::uint32_t code, std::uint32_t at,
+                                              std::uint8_t* out, std::uint32_t room) {
+  const TNodeView nodes = Store->Nodes.View();
   std::uint32_t next = NilNode;
-  std::uint32_t length = 0;
-  for (std::uint32_t n = v; n != RootNode; n = prefix[n]) {
-    assert(prefix[n] < n);
-    nodes.SetPhraseAt(n, next);
+  for (std::uint32_t n = code; n != RootNode; n = nodes.Prefix(n)) {
+    nodes.SetAt(n, next);
     next = n;
-    ++length;
   }
-  s.PieceNode = next;
-  s.PieceAt = at;
-  if (isNew) {
-    ++s.FragLen;
-  } else {
-    s.LastChar = nodes.NodeChar[next];
-    if (s.FragLen < s.MaxFrag) nodes.AppendNode(s.LastChar, s.Current, at - s.FragLen);
-    s.FragLen = length;
-  }
-  s.Current = v;
+  s.OwedNode = next;
+  s.OwedAt = at;
+  return DeliverOwed(s, out, room);
 }
 
-std::uint32_t TDecoder::DeliverPieces(TDecodeState& s, std::uint8_t* out, std::uint32_t room) {
-  TDicNodes& nodes = Store->Nodes;
-  std::uint32_t n = s.PieceNode;
+// Hands out the next bytes of the owed phrase, putting back each node's
+// position as it goes: every node of the chain is a prefix written at OwedAt.
+std::uint32_t TDecoder::DeliverOwed(TDecodeState& s, std::uint8_t* out, std::uint32_t room) {
+  const TNodeView nodes = Store->Nodes.View();
+  std::uint32_t n = s.OwedNode;
   std::uint32_t k = 0;
   while (n != NilNode && k < room) {
-    out[k++] = nodes.NodeChar[n];
-    const std::uint32_t next = nodes.PhraseAt(n);
-    nodes.SetPhraseAt(n, s.PieceAt);
+    out[k++] = nodes.Chars[n];
+    const std::uint32_t next = nodes.At(n);
+    nodes.SetAt(n, s.OwedAt);
     n = next;
   }
-  s.PieceNode = n;
-  s.OutPos += k;
+  s.OwedNode = n;
   return k;
-}
-
-// The common case in one tight loop over locals: a code of an existing
-// phrase that is still in this call's output or in the window, copied from
-// there, and the node it completes. Stores to the output may alias any
-// member, so nothing here lives in one. True when it stops with a code taken
-// that needs anything else; false when the input ran short first.
-[[gnu::always_inline]] inline bool TDecoder::CopyCodes(TDecodeState& s, TBitReader& in, std::uint8_t* output, std::uint32_t& doneRef,
-                         std::uint32_t& roomRef, std::uint32_t windowBack, std::uint32_t callStart,
-                         std::uint32_t& codeOut) {
-  constexpr std::uint32_t WindowSize = TDicStore::WindowSize;
-  TDicNodes& nodes0 = Store->Nodes;
-  if (roomRef <= TDicStore::CopySlack || s.FragLen >= s.MaxFrag || nodes0.Full()) return false;
-  bool haveCode = false;
-  std::uint8_t* dst = output + doneRef;
-  // A phrase fits when it ends at or before here (the slack stays free).
-  const std::uint8_t* const fitEnd = dst + (roomRef - TDicStore::CopySlack);
-  TBitReader bits = in;
-  const unsigned width = s.Grammar.Width;
-  const std::uint32_t mask = s.Mask;
-  const std::uint32_t limit = nodes0.NodeLimit;
-  const std::uint32_t maxFrag = s.MaxFrag;
-  const TNodeView nodes = nodes0.View();
-  const std::uint8_t* const window = Store->Window;
-  TPhraseRun run{s.Current, s.FragLen, nodes0.NodeCount};
-  const std::uint32_t startCount = run.Count;
-  std::uint32_t code = 0;
-  std::uint32_t at = callStart + doneRef;
-  for (;;) {
-    if (bits.Bits < width) {
-      if (!bits.CanRefill()) break;
-      bits.Refill();
-    }
-    code = bits.Take(width, mask);
-    haveCode = true;
-    // One unsigned compare for both ends: control codes and unbuilt nodes.
-    if (code - FirstPhraseNode >= run.Count - FirstPhraseNode) break;
-    assert(nodes.Length(run.Current) == run.FragLen);
-    const std::uint32_t length = nodes.Length(code);
-    const std::uint32_t was = nodes.At(code);
-    const std::uint32_t back = at - was;
-    const std::uint8_t* from;
-    const auto done = static_cast<std::uint32_t>(dst - output);
-    if (back <= done) {
-      from = dst - back;
-    } else if (back - done <= windowBack && back - done >= length &&
-               (was & (WindowSize - 1)) + length <= WindowSize) {
-      from = window + (was & (WindowSize - 1));
-    } else {
-      break;
-    }
-    if (length > static_cast<std::uint32_t>(fitEnd - dst)) break;
-    const std::uint8_t first = *from;
-    CopyPhrase(dst, from, length);
-    // Every phrase here is shorter than MaxFrag (see the loop's end).
-    TakePhrase(nodes, run, true, code, first, length, at);
-    dst += length;
-    at += length;
-    haveCode = false;
-    // A phrase of MaxFrag makes no node, nor does a full store: those
-    // cases are the general path's.
-    if ((length >= maxFrag) | (run.Count >= limit)) break;
-  }
-  in = bits;
-  const auto made = static_cast<std::uint32_t>(dst - (output + doneRef));
-  doneRef += made;
-  roomRef -= made;
-  if (run.Count != startCount) s.LastChar = nodes.Chars[run.Count - 1];
-  nodes0.NodeCount = run.Count;
-  s.Current = run.Current;
-  s.FragLen = run.FragLen;
-  codeOut = code;
-  return haveCode;
 }
 
 void TDecoder::KeepInWindow(TDecodeState& s, const std::uint8_t* output, std::uint64_t start, std::uint32_t length) {
@@ -291,84 +164,230 @@ void TDecoder::KeepInWindow(TDecodeState& s, const std::uint8_t* output, std::ui
 
 bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength, std::uint32_t& consumed,
                            std::uint8_t* output, std::uint32_t outputCapacity, std::uint32_t& produced) {
+  constexpr std::uint32_t WindowSize = TDicStore::WindowSize;
   if (outputCapacity == 0) return false;
   if (State.Damaged) {
     consumed = 0;
     produced = 0;
     return false;
   }
-  TDicNodes& nodes = Store->Nodes;
   TDecodeState s = State;
+  TDicNodes& store = Store->Nodes;
   TBitReader in(Bits, input, inputLength);
   std::uint32_t done = 0;
-  std::uint32_t room = outputCapacity;
+  if (s.OwedNode != NilNode) done = DeliverOwed(s, output, outputCapacity);
   const std::uint64_t callStart = s.OutPos;
+  const auto callStart32 = static_cast<std::uint32_t>(callStart);
   // Output of earlier calls that is still in the window, just before this
   // call's: [callStart - windowBack, callStart).
   const std::uint32_t windowBack = s.WindowEnd == callStart ? s.WindowFill : 0;
+  const std::uint8_t* const window = Store->Window;
   // Positions are kept modulo 2^32; a distance is exact while the dictionary
-  // has produced less than 2^31 bytes since its reset.
-  const bool useWindow =
-      Store->Window != nullptr && callStart + outputCapacity - s.EpochStart < (std::uint64_t{1} << 31);
+  // has produced less than 2^31 bytes since its reset, and comparable while
+  // they do not wrap in this call. Otherwise, or without the window, every
+  // phrase is unwound.
+  const bool copies = window != nullptr && callStart + outputCapacity - s.EpochStart < (std::uint64_t{1} << 31) &&
+                      callStart + outputCapacity < (std::uint64_t{1} << 32);
 
-  // Delivers item v; false when the call must stop (held back or damaged).
-  auto deliver = [&](std::uint32_t v) -> bool {
-    s.OutPos = callStart + done;
-    const std::int64_t r = DecodeItem(s, v, output + done, room);
-    if (s.Damaged) return false;
-    if (r >= 0) {
-      s.Pending = 0;
-      done += static_cast<std::uint32_t>(r);
-      room -= static_cast<std::uint32_t>(r);
-      return true;
-    }
-    if (done != 0) {  // the next call starts with this phrase
-      s.Pending = v;
-      return false;
-    }
-    // Longer than a whole call's capacity: hand it out in pieces.
-    s.Pending = 0;
-    StartPieces(s, v);
-    const std::uint32_t k = DeliverPieces(s, output, room);
-    done += k;
-    room -= k;
-    return true;
-  };
+  const TNodeView nodes = store.View();
+  TPhraseRun run{store.NodeCount, s.Current, s.FragLen};
+  TItemGrammar grammar = s.Grammar;
+  std::uint8_t* dst = output + done;
+  std::uint8_t* const end = output + outputCapacity;
+  // Copies end at or before here, so that their slack stays in the output.
+  std::uint8_t* const fitEnd = outputCapacity > TDicStore::CopySlack ? end - TDicStore::CopySlack : output;
+  // The fast loop reads these from memory on purpose: where they are used,
+  // so that the registers are left to the values that change from code to
+  // code. Positions are below 2^32 where the fast loop runs (copies says so),
+  // so 64 bits hold them without wrapping, and node numbers in 64 bits index
+  // without being widened. The empty asm below takes k's address, which keeps
+  // the compiler from holding its members in registers.
+  TCallConsts k{grammar.NextWidth(), s.MaxFrag, callStart32, store.NodeLimit, 0, 0,
+                reinterpret_cast<std::uintptr_t>(output) - callStart, nodes.Chars,
+                reinterpret_cast<std::uintptr_t>(in.End) - 8};
+  k.FitAt = reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base;
+  k.Mask = (std::uint64_t{1} << k.Width) - 1;
+#if defined(__GNUC__)
+  __asm__("" : : "r"(&k) : "memory");
+#endif
+  bool damaged = false;
+  std::uint32_t oweCode = NilNode;
+  std::uint32_t oweAt = 0;
 
-  if (s.PieceNode != NilNode) {
-    const std::uint32_t k = DeliverPieces(s, output, room);
-    done += k;
-    room -= k;
-  }
-  bool go = room > 0 && (s.Pending == 0 || deliver(s.Pending));
-  while (go && room > 0) {
-    std::uint32_t code;
-    bool haveCode = false;
-    if (s.Grammar.Expect == 0 && s.Grammar.Opened && useWindow)
-      haveCode = CopyCodes(s, in, output, done, room, windowBack, static_cast<std::uint32_t>(callStart), code);
-    if (!haveCode && !in.GetCode(code, s.Grammar.NextWidth())) break;
-    // An ordinary phrase code that missed the window is unwound: DecodeItem's
-    // last case without its tests for the rare items (control codes,
-    // literals, the node not yet built, a full store).
-    if (s.Grammar.Expect == 0 && s.Grammar.Opened && code >= FirstPhraseNode && code < nodes.NodeCount &&
-        s.FragLen < s.MaxFrag && !nodes.Full()) {
-      const std::int64_t r = DecodeKnown(s, code, output + done, room, static_cast<std::uint32_t>(callStart + done));
-      if (r >= 0) {
-        s.Pending = 0;
-        done += static_cast<std::uint32_t>(r);
-        room -= static_cast<std::uint32_t>(r);
-        continue;
+  std::uint32_t v = 0;
+  bool have = false;  // v is an item the fast loop took and left to the careful step
+  while (dst != end) {
+    // ---- the fast loop: phrase codes of existing nodes whose phrase is in
+    // this call's output or in the window and fits the room.
+    // (With 8 bytes of input left RefillEnd is a position in the block.)
+    if (grammar.Expect == 0 && grammar.Opened && copies && run.Count < k.Limit && dst < fitEnd && in.CanRefill()) {
+      assert(nodes.Length(run.Current) == run.FragLen);
+      // The last phrase's length is read from its node when needed: one
+      // register fewer.
+      std::uint64_t count = run.Count;
+      std::uint64_t current = run.Current;
+      std::uint32_t* const words = nodes.Words;
+      // The node words for reading here; the characters' base is read from
+      // k where a node is made.
+      const TNodeView view{nullptr, words};
+      std::uint64_t at = reinterpret_cast<std::uintptr_t>(dst) - k.Base;
+      for (;;) {
+        if (in.Bits < k.Width) {
+          if (reinterpret_cast<std::uintptr_t>(in.Cursor) > k.RefillEnd) break;
+          in.Refill();
+        }
+        const std::uint64_t code = in.Acc & k.Mask;
+        in.Acc >>= k.Width;
+        in.Bits -= k.Width;
+        // One unsigned compare for both ends: control codes and unbuilt nodes.
+        if (code - FirstPhraseNode >= count - FirstPhraseNode) {
+          v = static_cast<std::uint32_t>(code);
+          have = true;
+          break;
+        }
+        std::uint32_t* const node = view.Node(code);
+        const std::uint32_t was = node[TNodeView::AtWord];
+        const std::uint32_t length = node[TNodeView::LengthWord];
+        // Where the phrase is now written; also right if the careful step
+        // takes the code over.
+        node[TNodeView::AtWord] = static_cast<std::uint32_t>(at);
+        const std::uint8_t* from;
+        if (was >= k.CallStart) {
+          from = reinterpret_cast<const std::uint8_t*>(k.Base + was);
+        } else if (k.CallStart - was <= windowBack && k.CallStart - was >= length &&
+                   (was & (WindowSize - 1)) + length <= WindowSize) {
+          from = window + (was & (WindowSize - 1));
+        } else {
+          v = static_cast<std::uint32_t>(code);
+          have = true;
+          break;
+        }
+        const std::uint64_t next = at + length;
+        if (next > k.FitAt) {
+          v = static_cast<std::uint32_t>(code);
+          have = true;
+          break;
+        }
+        const std::uint8_t first = *from;
+        CopyPhrase(reinterpret_cast<std::uint8_t*>(k.Base + at), from, length);
+        const std::uint32_t fragLen = view.Length(current);
+        if (fragLen < k.MaxFrag) {
+          MakeNode(TNodeView{k.Chars, words}, count, static_cast<std::uint32_t>(current), fragLen, first,
+                   static_cast<std::uint32_t>(at));
+          ++count;
+          if (count >= k.Limit) {
+            current = code;
+            at = next;
+            break;
+          }
+        }
+        current = code;
+        at = next;
       }
+      dst = reinterpret_cast<std::uint8_t*>(k.Base + at);
+      run = TPhraseRun{static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(current),
+                       nodes.Length(current)};
     }
-    go = deliver(code);
+    // ---- the careful step: one item, whatever it is, and what follows a
+    // control code with it.
+    if (!have && !in.GetCode(v, grammar.NextWidth())) break;
+    have = false;
+    const auto done32 = static_cast<std::uint32_t>(dst - output);
+    const auto at = callStart32 + done32;
+    const auto room = static_cast<std::uint32_t>(end - dst);
+    if (grammar.Expect == 0 && grammar.Opened && v >= FirstPhraseNode) {
+      std::uint32_t length;
+      std::uint8_t first;
+      const bool makes = run.FragLen < k.MaxFrag;
+      if (v < run.Count) {
+        // An existing node; the store must have room for the node it makes.
+        if (makes && run.Count >= k.Limit) {
+          damaged = true;
+          break;
+        }
+        length = nodes.Length(v);
+        if (length > room) {
+          first = FirstOf(nodes, v);
+          Follow(nodes, run, makes, v, first, length, at);
+          oweCode = v;
+          oweAt = at;
+          break;
+        }
+        UnwindInto(nodes, v, dst, length);
+        first = dst[0];
+        Follow(nodes, run, makes, v, first, length, at);
+      } else {
+        // The node the packer made just before sending this code: the previous
+        // phrase followed by its own first character. It exists only if there
+        // was a previous phrase short enough to be extended and a free slot.
+        if (v != run.Count || run.Current == RootNode || !makes || run.Count >= k.Limit) {
+          damaged = true;
+          break;
+        }
+        length = run.FragLen + 1;
+        first = run.FragLen <= done32 ? dst[-static_cast<std::ptrdiff_t>(run.FragLen)] : FirstOf(nodes, run.Current);
+        Follow(nodes, run, true, v, first, length, at);
+        if (length > room) {
+          oweCode = v;
+          oweAt = at;
+          break;
+        }
+        UnwindInto(nodes, v, dst, length);
+      }
+      dst += length;
+      continue;
+    }
+    for (;;) {
+      switch (grammar.Take(v)) {
+        case TItemKind::Bad:
+          damaged = true;
+          break;
+        case TItemKind::Reset:
+          // The reserved nodes never change, so the count alone restarts.
+          run = TPhraseRun{FirstPhraseNode, RootNode, 0};
+          s.EpochStart = callStart + done32;
+          break;
+        case TItemKind::Byte: {
+          // The byte is a phrase of its own and a new node; it also completes
+          // the node the previous phrase began, unless that one was too long.
+          const bool makes = run.Current != RootNode && run.FragLen < k.MaxFrag;
+          if (run.Count + (makes ? 2u : 1u) > k.Limit) {
+            damaged = true;
+            break;
+          }
+          const auto c = static_cast<std::uint8_t>(v);
+          *dst++ = c;
+          Follow(nodes, run, makes, makes ? run.Count + 1 : run.Count, c, 1, at);
+          nodes.Place(run.Count++, c, RootNode, at, 1);
+          break;
+        }
+        case TItemKind::Literal:
+        case TItemKind::Widen:
+        case TItemKind::Steps:
+        case TItemKind::Phrase:  // not reached: phrase codes are taken above
+          break;
+      }
+      // A control code's literal byte or step count comes in the same step.
+      if (damaged || grammar.Expect == 0 || !in.GetCode(v, grammar.NextWidth())) break;
+    }
+    if (damaged) break;
+    k.Width = grammar.NextWidth();
+    k.Mask = (std::uint64_t{1} << k.Width) - 1;
   }
   in.WriteBack(Bits);
+  done = static_cast<std::uint32_t>(dst - output);
+  store.NodeCount = run.Count;
+  s.Current = run.Current;
+  s.FragLen = run.FragLen;
+  s.Grammar = grammar;
+  s.Damaged = damaged;
+  if (oweCode != NilNode) done += Owe(s, oweCode, oweAt, dst, outputCapacity - done);
   s.OutPos = callStart + done;
   KeepInWindow(s, output, callStart, done);
   State = s;
   consumed = in.BytesUsed();
   produced = done;
-  return !s.Damaged;
+  return !damaged;
 }
 
 }  // namespace vorka

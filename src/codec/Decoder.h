@@ -19,18 +19,14 @@ namespace vorka {
 struct TDecodeState {
   std::uint32_t Current{};
   std::uint32_t FragLen{};
-  std::uint32_t Mask{};
   std::uint32_t MaxFrag{};
-  // A phrase code read but held back because its phrase did not fit the
-  // room left in the call; the next call starts with it. 0 = none.
-  std::uint32_t Pending{};
-  // A phrase longer than a whole call's room, being delivered in pieces:
-  // its next node (0 = none), and where the phrase starts.
-  std::uint32_t PieceNode{};
-  std::uint32_t PieceAt{};
+  // The rest of a phrase longer than the room a call had: its next node
+  // (0 = none), its chain threaded first to last through the nodes' position
+  // links, and where the phrase starts.
+  std::uint32_t OwedNode{};
+  std::uint32_t OwedAt{};
   std::uint32_t WindowFill{};
   TItemGrammar Grammar{};  // the width in force and what the next item is
-  std::uint8_t LastChar{};
   bool Damaged{};
   // Output position of the next byte, and where the dictionary was last
   // reset. The store's window keeps the last WindowSize bytes of earlier
@@ -54,25 +50,22 @@ struct TDecoder {
   // Unpacks input into output, with outputCapacity no more than the plain
   // bytes still owed (the stream has no end code). A damaged stream sets
   // StreamDamaged and makes this and every later call return false (later
-  // calls with consumed = produced = 0). A phrase longer than the whole
-  // capacity of a call is delivered in pieces.
+  // calls with consumed = produced = 0). A phrase longer than the room left
+  // in a call fills it, and the rest comes first in later calls.
   bool DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength, std::uint32_t& consumed,
                    std::uint8_t* output, std::uint32_t outputCapacity, std::uint32_t& produced);
   bool StreamDamaged() const { return State.Damaged; }
   // True while part of a phrase is still owed: its code was read but not all
   // of its bytes were delivered. A stream that should end here was cut short
   // inside a phrase.
-  bool PhraseUnfinished() const { return State.Pending != 0 || State.PieceNode != 0; }
+  bool PhraseUnfinished() const { return State.OwedNode != NilNode; }
 
 private:
-  void ResetDictionary(TDecodeState& s);
-  std::int64_t DecodeItem(TDecodeState& s, std::uint32_t v, std::uint8_t* out, std::uint32_t room);
-  std::int64_t DecodeKnown(TDecodeState& s, std::uint32_t v, std::uint8_t* out, std::uint32_t room,
-                           std::uint32_t at);
-  std::uint32_t DeliverPieces(TDecodeState& s, std::uint8_t* out, std::uint32_t room);
-  void StartPieces(TDecodeState& s, std::uint32_t v);
-  bool CopyCodes(TDecodeState& s, TBitReader& in, std::uint8_t* output, std::uint32_t& doneRef,
-                 std::uint32_t& roomRef, std::uint32_t windowBack, std::uint32_t callStart, std::uint32_t& codeOut);
+  // The two halves of owing a phrase that does not fit a call: Owe threads
+  // it for delivery and hands out what fits, DeliverOwed the rest later.
+  std::uint32_t Owe(TDecodeState& s, std::uint32_t code, std::uint32_t at, std::uint8_t* out, std::uint32_t room);
+  std::uint32_t DeliverOwed(TDecodeState& s, std::uint8_t* out, std::uint32_t room);
+  // Keeps the end of a call's output for the copies of later calls.
   void KeepInWindow(TDecodeState& s, const std::uint8_t* output, std::uint64_t start, std::uint32_t length);
 };
 

@@ -18,7 +18,6 @@ bool TDicNodes::Allocate(std::uint32_t n) {
     return false;
   }
   Words = words;
-  NodePrefix = words + 2 * count;
   NodeChar = chars;
   Marks = marks;
   Slots = n;
@@ -43,9 +42,7 @@ void TDicNodes::InitNodes(std::uint32_t limit) {
 
 void TDicNodes::StartSpans() {
   for (std::uint32_t n = 0; n < FirstPhraseNode; ++n) {
-    Words[2 * n] = 0;
-    Words[2 * n + 1] = 0;
-    NodePrefix[n] = NilNode;
+    View().Place(n, 0, NilNode, 0, 0);
   }
 }
 

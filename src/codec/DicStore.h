@@ -20,29 +20,30 @@
 namespace vorka {
 
 // The unpacker's view of the store: plain pointers that the decoder's loops
-// keep in locals. The one place that knows the unpacker's node layout.
+// keep in locals. The one place that knows the unpacker's node layout: three
+// words a node, where its phrase was last written, its length and its prefix,
+// so that one base register reaches all three.
 struct TNodeView {
   std::uint8_t* Chars{};
-  std::uint32_t* Spans{};  // [2n]: where the phrase was last written; [2n + 1]: its length
-  std::uint32_t* Prefix{};
+  std::uint32_t* Words{};
 
   // Writes node n as prefix + c, of length characters, written at output
   // position at.
-  void Place(std::uint32_t n, std::uint8_t c, std::uint32_t prefix, std::uint32_t at, std::uint32_t length) const {
-#if defined(__GNUC__)
-    // Keeps the compiler from turning the three node addresses into pointers
-    // of their own that a decoding loop then has no registers for (-7 %
-    // instructions).
-    __asm__("" : "+r"(n));
-#endif
-    Prefix[n] = prefix;
+  void Place(std::size_t n, std::uint8_t c, std::uint32_t prefix, std::uint32_t at, std::uint32_t length) const {
+    std::uint32_t* const w = Node(n);
+    w[AtWord] = at;
+    w[LengthWord] = length;
+    w[PrefixWord] = prefix;
     Chars[n] = c;
-    Spans[2 * std::size_t{n}] = at;
-    Spans[2 * std::size_t{n} + 1] = length;
   }
-  std::uint32_t At(std::uint32_t n) const { return Spans[2 * std::size_t{n}]; }
-  std::uint32_t Length(std::uint32_t n) const { return Spans[2 * std::size_t{n} + 1]; }
-  void SetAt(std::uint32_t n, std::uint32_t at) const { Spans[2 * std::size_t{n}] = at; }
+  // Node numbers as std::size_t: a loop that keeps them so indexes without
+  // widening them first.
+  static constexpr unsigned AtWord = 0, LengthWord = 1, PrefixWord = 2;
+  std::uint32_t* Node(std::size_t n) const { return Words + 3 * n; }
+  std::uint32_t At(std::size_t n) const { return Node(n)[AtWord]; }
+  std::uint32_t Length(std::size_t n) const { return Node(n)[LengthWord]; }
+  std::uint32_t Prefix(std::size_t n) const { return Node(n)[PrefixWord]; }
+  void SetAt(std::size_t n, std::uint32_t at) const { Node(n)[AtWord] = at; }
 };
 
 struct TDicNodes {
@@ -50,12 +51,10 @@ struct TDicNodes {
   std::uint32_t NodeCount{};
   std::uint32_t Slots{};  // nodes the storage holds; NodeLimit is at most this
   std::uint8_t* NodeChar{};
-  // 12 bytes a node: the unpacker's spans and prefixes, or the packer's index.
+  // 12 bytes a node: the unpacker's three words (TNodeView), or the packer's index.
   std::uint32_t* Words{};
   // 1 byte a node for the packer's index.
   std::uint8_t* Marks{};
-  // Unpacking: each node's prefix (the last third of Words).
-  std::uint32_t* NodePrefix{};
 
   // Allocates storage for n nodes (n >= FirstPhraseNode); false, with no
   // storage, when memory is short.
@@ -67,15 +66,12 @@ struct TDicNodes {
   bool Full() const { return NodeCount >= NodeLimit; }
 
   // ---- unpacking
-  // Where the phrase of node n was last written (counted modulo 2^32) and its
-  // length: the unpacker copies a code from recent output when it can.
-  std::uint32_t PhraseAt(std::uint32_t n) const { return View().At(n); }
-  void SetPhraseAt(std::uint32_t n, std::uint32_t at) const { View().SetAt(n, at); }
+  // The length of node n's phrase.
   std::uint32_t PhraseLength(std::uint32_t n) const { return View().Length(n); }
 
-  // Gives the reserved nodes empty phrases; the unpacker's part of a reset.
+  // Gives the reserved nodes empty phrases, which nothing changes after.
   void StartSpans();
-  TNodeView View() const { return {NodeChar, Words, NodePrefix}; }
+  TNodeView View() const { return {NodeChar, Words}; }
   // A new node prefix + c (no child index), whose phrase was written at
   // output position at; NilNode when full.
   std::uint32_t AppendNode(std::uint8_t c, std::uint32_t prefix, std::uint32_t at = 0) {
@@ -94,15 +90,14 @@ inline std::int64_t TDicNodes::Unwind(std::uint32_t code, std::uint8_t* buffer, 
   assert(code >= FirstPhraseNode && code < NodeCount);
   const std::uint32_t length = PhraseLength(code);
   if (length > room) return std::int64_t{room} - length;
-  const std::uint8_t* const chars = NodeChar;
-  const std::uint32_t* const prefix = NodePrefix;
+  const TNodeView nodes = View();
   // The chain comes last character first: write it from the phrase's end.
   std::uint8_t* p = buffer + length;
   std::uint32_t n = code;
   while (p != buffer) {
-    *--p = chars[n];
-    assert(prefix[n] < n);  // prefixes strictly decrease, so the walk ends
-    n = prefix[n];
+    *--p = nodes.Chars[n];
+    assert(nodes.Prefix(n) < n);  // prefixes strictly decrease, so the walk ends
+    n = nodes.Prefix(n);
   }
   assert(n == RootNode);
   return length;

@@ -112,6 +112,10 @@ TEST(DecodeWindow, PiecesLeaveTheDictionaryUsable) {
     ASSERT_FALSE(r.Damaged);
     EXPECT_TRUE(r.Data == input);
   }
+  // Without the window (a help, not a need) every phrase is unwound.
+  delete[] codec.Store.Window;
+  codec.Store.Window = nullptr;
+  EXPECT_TRUE(UnpackCycling(codec, stream, input.size(), {4099}, {100000}).Data == input);
   codec.Done();
 }
 

@@ -153,7 +153,8 @@ void TDecoder::KeepInWindow(TDecodeState& s, const std::uint8_t* output, std::ui
     pos += n - WindowSize;
     n = WindowSize;
   }
-  const auto index = static_cast<std::uint32_t>(pos & (WindowSize - 1));
+  // Indexed like the nodes' positions, from the last reset.
+  const auto index = static_cast<std::uint32_t>((pos - s.EpochStart) & (WindowSize - 1));
   const std::uint32_t first = n < WindowSize - index ? n : WindowSize - index;
   std::memcpy(window + index, from, first);
   std::memcpy(window, from + first, n - first);
@@ -177,17 +178,16 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   std::uint32_t done = 0;
   if (s.OwedNode != NilNode) done = DeliverOwed(s, output, outputCapacity);
   const std::uint64_t callStart = s.OutPos;
-  const auto callStart32 = static_cast<std::uint32_t>(callStart);
+  // Nodes keep their positions counted from the last reset (EpochStart).
+  const auto callStart32 = static_cast<std::uint32_t>(callStart - s.EpochStart);
   // Output of earlier calls that is still in the window, just before this
   // call's: [callStart - windowBack, callStart).
   const std::uint32_t windowBack = s.WindowEnd == callStart ? s.WindowFill : 0;
   const std::uint8_t* const window = Store->Window;
-  // Positions are kept modulo 2^32; a distance is exact while the dictionary
-  // has produced less than 2^31 bytes since its reset, and comparable while
-  // they do not wrap in this call. Otherwise, or without the window, every
-  // phrase is unwound.
-  const bool copies = window != nullptr && callStart + outputCapacity - s.EpochStart < (std::uint64_t{1} << 31) &&
-                      callStart + outputCapacity < (std::uint64_t{1} << 32);
+  // Positions from the reset are kept in 32 bits; they are exact and ordered
+  // while the dictionary has produced less than 2^31 bytes since its reset.
+  // Otherwise, or without the window, every phrase is unwound.
+  const bool copies = window != nullptr && callStart + outputCapacity - s.EpochStart < (std::uint64_t{1} << 31);
 
   const TNodeView nodes = store.View();
   TPhraseRun run{store.NodeCount, s.Current, s.FragLen};
@@ -198,12 +198,12 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   std::uint8_t* const fitEnd = outputCapacity > TDicStore::CopySlack ? end - TDicStore::CopySlack : output;
   // The fast loop reads these from memory on purpose: where they are used,
   // so that the registers are left to the values that change from code to
-  // code. Positions are below 2^32 where the fast loop runs (copies says so),
+  // code. Positions are below 2^31 where the fast loop runs (copies says so),
   // so 64 bits hold them without wrapping, and node numbers in 64 bits index
   // without being widened. The empty asm below takes k's address, which keeps
   // the compiler from holding its members in registers.
   TCallConsts k{grammar.NextWidth(), s.MaxFrag, callStart32, store.NodeLimit, 0, 0,
-                reinterpret_cast<std::uintptr_t>(output) - callStart, nodes.Chars,
+                reinterpret_cast<std::uintptr_t>(output) - callStart32, nodes.Chars,
                 reinterpret_cast<std::uintptr_t>(in.End) - 8};
   k.FitAt = reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base;
   k.Mask = (std::uint64_t{1} << k.Width) - 1;
@@ -293,7 +293,7 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
     if (!have && !in.GetCode(v, grammar.NextWidth())) break;
     have = false;
     const auto done32 = static_cast<std::uint32_t>(dst - output);
-    const auto at = callStart32 + done32;
+    const auto at = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(dst) - k.Base);
     const auto room = static_cast<std::uint32_t>(end - dst);
     if (grammar.Expect == 0 && grammar.Opened && v >= FirstPhraseNode) {
       std::uint32_t length;
@@ -344,8 +344,13 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
           break;
         case TItemKind::Reset:
           // The reserved nodes never change, so the count alone restarts.
+          // Positions now count from here: every phrase a node can name
+          // from now on is in this call's output.
           run = TPhraseRun{FirstPhraseNode, RootNode, 0};
           s.EpochStart = callStart + done32;
+          k.Base = reinterpret_cast<std::uintptr_t>(dst);
+          k.CallStart = 0;
+          k.FitAt = reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base;
           break;
         case TItemKind::Byte: {
           // The byte is a phrase of its own and a new node; it also completes
@@ -355,10 +360,12 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
             damaged = true;
             break;
           }
+          // After a reset in this step, positions count from the new base.
+          const auto byteAt = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(dst) - k.Base);
           const auto c = static_cast<std::uint8_t>(v);
           *dst++ = c;
-          Follow(nodes, run, makes, makes ? run.Count + 1 : run.Count, c, 1, at);
-          nodes.Place(run.Count++, c, RootNode, at, 1);
+          Follow(nodes, run, makes, makes ? run.Count + 1 : run.Count, c, 1, byteAt);
+          nodes.Place(run.Count++, c, RootNode, byteAt, 1);
           break;
         }
         case TItemKind::Literal:

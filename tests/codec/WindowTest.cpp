@@ -35,10 +35,13 @@ struct TUnpacked {
 };
 
 // Each call offers the next output size of the cycle and the next input
-// length of its cycle.
+// length of its cycle. startAt stands for the output of earlier streams
+// unpacked by the same decoder.
 TUnpacked UnpackCycling(test::TTreeCodec& codec, const std::vector<std::uint8_t>& stream, std::size_t owed,
-                        const std::vector<std::uint32_t>& outSizes, const std::vector<std::uint32_t>& inSizes) {
+                        const std::vector<std::uint32_t>& outSizes, const std::vector<std::uint32_t>& inSizes,
+                        std::uint64_t startAt = 0) {
   codec.StartUnpacking();
+  codec.Decoder.State.OutPos = startAt;
   TUnpacked r;
   std::vector<std::uint8_t> out(*std::max_element(outSizes.begin(), outSizes.end()));
   int idle = 0;
@@ -66,6 +69,7 @@ struct TCycle {
   const char* name;
   std::vector<std::uint32_t> out;
   std::vector<std::uint32_t> in;
+  std::uint64_t startAt = 0;
 };
 
 TEST(DecodeWindow, LongStreamsUnpackExactlyWhateverTheCallSizes) {
@@ -76,6 +80,9 @@ TEST(DecodeWindow, LongStreamsUnpackExactlyWhateverTheCallSizes) {
       {"tiny output", {16, 17, 15}, {100000}},
       {"changing", {1000, 70000, 17, 262144, 4099, 1}, {7, 100000, 3, 65536}},
       {"one input byte", {65536}, {1}},
+      // Output positions pass 2^32 in the middle of the stream.
+      {"past 4 GiB", {100000}, {100000}, (std::uint64_t{1} << 32) - 777777},
+      {"past 4 GiB, changing", {1000, 70000, 17, 262144, 4099, 1}, {7, 100000, 3, 65536}, (std::uint64_t{1} << 32) - 3},
   };
   for (const std::uint32_t dic : {100000u, 1u << 20}) {
     test::TTreeCodec codec;
@@ -83,7 +90,7 @@ TEST(DecodeWindow, LongStreamsUnpackExactlyWhateverTheCallSizes) {
     const std::vector<std::uint8_t> stream = test::PackAll(codec, input, 65536, 100000);
     for (const TCycle& c : cycles) {
       SCOPED_TRACE(testing::Message() << "dictionary " << dic << ", " << c.name);
-      const TUnpacked r = UnpackCycling(codec, stream, input.size(), c.out, c.in);
+      const TUnpacked r = UnpackCycling(codec, stream, input.size(), c.out, c.in, c.startAt);
       ASSERT_FALSE(r.Damaged);
       ASSERT_EQ(r.Data.size(), input.size());
       EXPECT_TRUE(r.Data == input) << "first difference at "

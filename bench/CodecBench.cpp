@@ -1,9 +1,9 @@
 // Throughput of the codec's hot paths in bytes per second: EncodeBlock and
 // DecodeBlock in 100000-byte blocks (the program's default buffer and
 // dictionary size), and their parts on their own: the phrase scan and one
-// child lookup over a dictionary built from the input, Unwind over the codes
-// of a packed stream, and PutCode / GetCode on the stream's own widths. Text
-// is argument 0, binary 1.
+// child lookup over a dictionary built from the input, and PutCode / GetCode
+// on the codes of a packed stream with their own widths. Text is argument 0,
+// binary 1.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -176,32 +176,6 @@ struct TCodes {
   std::vector<std::uint8_t> Widths;
 };
 
-void BM_Unwind(benchmark::State& state) {
-  const std::string& data = Input(static_cast<int>(state.range(0)));
-  TBenchCodec codec;
-  if (!codec.Init(kDictionary)) throw std::runtime_error("no memory");
-  // An unpacking dictionary from the input cut into phrases of up to 9 bytes,
-  // each node its prefix plus one byte as the unpacker builds them; then
-  // every node is unwound.
-  codec.StartUnpacking();
-  std::uint32_t node = vorka::RootNode;
-  std::uint64_t total = 0;
-  for (std::size_t i = 0; i < data.size() && !codec.Store.Nodes.Full(); ++i) {
-    node = codec.Store.Nodes.AppendNode(static_cast<std::uint8_t>(data[i]), node);
-    if (i % 9 == 8) node = vorka::RootNode;  // phrases of up to 9 bytes
-  }
-  const std::uint32_t count = codec.Store.Nodes.NodeCount;
-  std::vector<std::uint8_t> out(kBlock);
-  for (auto _ : state) {
-    std::uint64_t bytesOut = 0;
-    for (std::uint32_t n = vorka::FirstPhraseNode; n < count; ++n)
-      bytesOut += static_cast<std::uint64_t>(codec.Store.Nodes.Unwind(n, out.data(), kBlock));
-    benchmark::DoNotOptimize(out.data());
-    total = bytesOut;
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * total));
-}
-
 // The (value, width) pairs of the input's packed stream, in order, as the
 // reference coder writes them for the codec's own settings.
 TCodes StreamCodes(const std::string& data) {
@@ -265,7 +239,6 @@ void BM_GetCode(benchmark::State& state) {
 
 BENCHMARK(BM_ScanPhrase)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindChild)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Unwind)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PutCode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GetCode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeBlock)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

@@ -66,42 +66,10 @@ struct TDicNodes {
   bool Full() const { return NodeCount >= NodeLimit; }
 
   // ---- unpacking
-  // The length of node n's phrase.
-  std::uint32_t PhraseLength(std::uint32_t n) const { return View().Length(n); }
-
   // Gives the reserved nodes empty phrases, which nothing changes after.
   void StartSpans();
   TNodeView View() const { return {NodeChar, Words}; }
-  // A new node prefix + c (no child index), whose phrase was written at
-  // output position at; NilNode when full.
-  std::uint32_t AppendNode(std::uint8_t c, std::uint32_t prefix, std::uint32_t at = 0) {
-    if (Full()) return NilNode;
-    const std::uint32_t n = NodeCount++;
-    View().Place(n, c, prefix, at, PhraseLength(prefix) + 1);
-    return n;
-  }
-  // Writes the phrase of node code (>= 3, made by AppendNode) into
-  // buffer[0..L-1] when its length L fits room and returns L; otherwise
-  // returns room - L (negative) and leaves the buffer undefined.
-  std::int64_t Unwind(std::uint32_t code, std::uint8_t* buffer, std::uint32_t room) const;
 };
-
-inline std::int64_t TDicNodes::Unwind(std::uint32_t code, std::uint8_t* buffer, std::uint32_t room) const {
-  assert(code >= FirstPhraseNode && code < NodeCount);
-  const std::uint32_t length = PhraseLength(code);
-  if (length > room) return std::int64_t{room} - length;
-  const TNodeView nodes = View();
-  // The chain comes last character first: write it from the phrase's end.
-  std::uint8_t* p = buffer + length;
-  std::uint32_t n = code;
-  while (p != buffer) {
-    *--p = nodes.Chars[n];
-    assert(nodes.Prefix(n) < n);  // prefixes strictly decrease, so the walk ends
-    n = nodes.Prefix(n);
-  }
-  assert(n == RootNode);
-  return length;
-}
 
 // The storage of one dictionary and its settings, owned here and lent to
 // an encoder or the decoder by their Start. All zero means "no storage".

@@ -156,7 +156,6 @@ TYPED_TEST(DicIndex, FullStoreRefusesNewNodes) {
   const std::uint32_t count = this->codec.Encoder.Nodes.NodeCount;
   EXPECT_EQ(this->Add('z', RootNode), NilNode);
   EXPECT_EQ(this->Add('z', 300), NilNode);
-  EXPECT_EQ(this->codec.Encoder.Nodes.AppendNode('z', RootNode), NilNode);
   EXPECT_EQ(this->codec.Encoder.Nodes.NodeCount, count);
   EXPECT_EQ(this->codec.Encoder.Index.FindChildOf(this->codec.Encoder.Nodes, RootNode, 'z'), NilNode);
   // The chain made is intact.
@@ -165,26 +164,6 @@ TYPED_TEST(DicIndex, FullStoreRefusesNewNodes) {
   std::uint32_t current = RootNode;
   EXPECT_EQ(this->Scan(reinterpret_cast<const std::uint8_t*>(chain.data()), 497, current), 497u);
   EXPECT_EQ(current, 499u);
-}
-
-TEST(DicUnwind, RoomAroundThePhraseLength) {
-  test::TTreeCodec codec;
-  ASSERT_TRUE(codec.Init(500));
-  codec.StartUnpacking();
-  TDicNodes& nodes = codec.Encoder.Nodes;
-  std::uint32_t node = RootNode;
-  for (const char c : std::string("phrase")) node = nodes.AppendNode(static_cast<std::uint8_t>(c), node);
-  struct Case { std::uint32_t room; std::int64_t result; };
-  for (const Case& c : {Case{6, 6}, Case{10, 6}, Case{5, -1}, Case{1, -5}, Case{0, -6}}) {
-    SCOPED_TRACE(testing::Message() << "room " << c.room);
-    std::vector<std::uint8_t> buffer(c.room + 1, '#');
-    EXPECT_EQ(nodes.Unwind(node, buffer.data(), c.room), c.result);
-    if (c.result > 0) {
-      EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 6), "phrase");
-    }
-    EXPECT_EQ(buffer[c.room], '#');  // nothing beyond the room
-  }
-  codec.Done();
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ struct TDecodeState {
   TItemGrammar Grammar{};  // the width in force and what the next item is
   bool Damaged{};
   // Output position of the next byte, and where the dictionary was last
-  // reset. The store's window keeps the last WindowSize bytes of earlier
+  // reset: the nodes' positions and the window's index count from there, in
+  // 32 bits. The store's window keeps the last WindowSize bytes of earlier
   // calls' output (those before WindowEnd, WindowFill of them), so that most
   // codes are copied from where their phrase was last written instead of
   // being unwound node by node.

@@ -146,7 +146,6 @@ struct TBitReader {
 
   // The bytes of the block taken so far; exact after WriteBack.
   std::uint32_t BytesUsed() const { return static_cast<std::uint32_t>(Cursor - Block); }
-  bool AtBlockEnd() const { return Cursor == End; }
 
   // Away from the block's end, tops the accumulator up to 56 bits or more in
   // one load. The bits above the whole bytes taken are the stream's next ones

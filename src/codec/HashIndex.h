@@ -74,7 +74,8 @@ public:
   static constexpr std::uint64_t kEmptyHash = 0x243F6A8885A308D3u;
   static std::uint64_t Extend(std::uint64_t h, std::uint32_t c) { return (h + c) * kMix; }
   static std::uint64_t Key(std::uint32_t parent, std::uint32_t c) { return std::uint64_t{parent} << 8 | c; }
-  // Phrase hash of node, which the dictionary holds.
+  // Phrase hash of node, which the dictionary holds. The packer starts nearly
+  // every scan at a one-character phrase, whose hash needs no walk.
   std::uint64_t PhraseHash(const TDicNodes& d, std::uint32_t node) const {
     const std::uint8_t first = d.NodeChar[node];
     return RootChild[first] == node ? Extend(kEmptyHash, first) : HashOf(d, node);
@@ -159,9 +160,7 @@ inline std::uint32_t THashIndex::ScanPhrase(TDicNodes& d, const std::uint8_t* by
     ++p;
   }
   if (Regions == 0) Open();
-  // The packer starts nearly every scan at a one-character phrase.
-  const std::uint8_t first = p != bytes ? bytes[0] : d.NodeChar[node];
-  std::uint64_t h = p != bytes || RootChild[first] == node ? Extend(kEmptyHash, first) : HashOf(d, node);
+  std::uint64_t h = p != bytes ? Extend(kEmptyHash, bytes[0]) : PhraseHash(d, node);
   const std::uint8_t* const end = bytes + length;
   if (Regions > 1) return ScanRegions(bytes, p, end, node, h, current);
   std::uint32_t free = 0;

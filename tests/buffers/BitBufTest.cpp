@@ -50,7 +50,7 @@ TEST(BitBufPut, FiveInThreeAndThreeHundredInNine) {
   EXPECT_EQ(a, 5u);
   EXPECT_EQ(b, 300u);
   EXPECT_EQ(c, 0u);
-  EXPECT_TRUE(in.AtBlockEnd());
+  EXPECT_EQ(in.BytesUsed(), 2u);
 }
 
 TEST(BitBufPut, FlushWithNothingPendingOrNoRoom) {

@@ -3,13 +3,19 @@
 // the first character of what follows. Every item is checked against what the
 // packer can have written before it touches the store.
 //
-// DecodeBlock is one function over locals. A fast loop runs while the margins
+// DecodePiece is one function over locals. A fast loop runs while the margins
 // allow (a refill cannot pass the input's end, the longest copy fits the
 // output room, the grammar expects a phrase code) and copies each code from
 // where its phrase was last written; whatever it stops on goes to the careful
 // step below it, over the same locals, which classifies that item once and
 // returns to the fast loop. Nothing in the loop calls out of line, so the
 // fast loop's values stay in registers.
+//
+// It writes into the store's history buffer, right after the output before
+// it, so that every phrase still held is one distance test away whether it
+// was written in this call or an earlier one; DecodeBlock hands the bytes on
+// and slides the buffer's last WindowSize bytes to its front when it fills.
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -80,15 +86,15 @@ struct TPhraseRun {
   r.FragLen = length;
 }
 
-// The constants of one DecodeBlock call, and the width in force.
+// The constants of one DecodePiece call, and the width in force.
 struct TCallConsts {
   unsigned Width;           // of the next phrase code
   std::uint32_t MaxFrag;    // no node is made after a phrase this long
-  std::uint32_t CallStart;  // the output position of the call's first byte
+  std::uint32_t Low;        // the first output position still held
   std::uint64_t Limit;      // the nodes the store may hold
   std::uint64_t FitAt;      // a copy must end at or before this position
   std::uint64_t Mask;       // 2^Width - 1
-  std::uintptr_t Base;      // the call's output position p is at Base + p
+  std::uintptr_t Base;      // output position p is held at Base + p
   std::uint8_t* Chars;      // the nodes' characters
   std::uintptr_t RefillEnd;  // a refill reads 8 bytes from up to here
 };
@@ -140,38 +146,40 @@ std::uint32_t TDecoder::DeliverOwed(TDecodeState& s, std::uint8_t* out, std::uin
   return k;
 }
 
-void TDecoder::KeepInWindow(TDecodeState& s, const std::uint8_t* output, std::uint64_t start, std::uint32_t length) {
-  constexpr std::uint32_t WindowSize = TDicStore::WindowSize;
-  std::uint8_t* const window = Store->Window;
-  if (window == nullptr || length == 0) return;
-  if (s.WindowEnd != start) s.WindowFill = 0;
-  const std::uint8_t* from = output;
-  std::uint32_t n = length;
-  std::uint64_t pos = start;
-  if (n > WindowSize) {
-    from += n - WindowSize;
-    pos += n - WindowSize;
-    n = WindowSize;
-  }
-  // Indexed like the nodes' positions, from the last reset.
-  const auto index = static_cast<std::uint32_t>((pos - s.EpochStart) & (WindowSize - 1));
-  const std::uint32_t first = n < WindowSize - index ? n : WindowSize - index;
-  std::memcpy(window + index, from, first);
-  std::memcpy(window, from + first, n - first);
-  s.WindowEnd = start + length;
-  const std::uint32_t fill = s.WindowFill;
-  s.WindowFill = fill + length < WindowSize ? fill + length : WindowSize;
-}
-
 bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength, std::uint32_t& consumed,
                            std::uint8_t* output, std::uint32_t outputCapacity, std::uint32_t& produced) {
   constexpr std::uint32_t WindowSize = TDicStore::WindowSize;
+  constexpr std::uint32_t HistoryRoom = TDicStore::WindowSize + TDicStore::StageSize;
   if (outputCapacity == 0) return false;
-  if (State.Damaged) {
-    consumed = 0;
-    produced = 0;
-    return false;
+  consumed = 0;
+  produced = 0;
+  if (State.Damaged) return false;
+  std::uint8_t* const history = Store->Window;
+  if (history == nullptr) return DecodePiece(input, inputLength, consumed, output, outputCapacity, produced, 0);
+  bool ok = true;
+  while (ok && produced < outputCapacity) {
+    const std::uint32_t wanted = outputCapacity - produced;
+    std::uint32_t fill = State.HistoryFill;
+    if (HistoryRoom - fill < wanted && fill > WindowSize) {
+      std::memmove(history, history + fill - WindowSize, WindowSize);
+      fill = WindowSize;
+    }
+    const std::uint32_t piece = std::min(wanted, HistoryRoom - fill);
+    std::uint32_t used = 0;
+    std::uint32_t got = 0;
+    ok = DecodePiece(input + consumed, inputLength - consumed, used, history + fill, piece, got, fill);
+    std::memcpy(output + produced, history + fill, got);
+    State.HistoryFill = fill + got;
+    consumed += used;
+    produced += got;
+    if (got < piece) break;
   }
+  return ok;
+}
+
+bool TDecoder::DecodePiece(const std::uint8_t* input, std::uint32_t inputLength, std::uint32_t& consumed,
+                           std::uint8_t* output, std::uint32_t outputCapacity, std::uint32_t& produced,
+                           std::uint32_t held) {
   TDecodeState s = State;
   TDicNodes& store = Store->Nodes;
   TBitReader in(Bits, input, inputLength);
@@ -180,14 +188,10 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   const std::uint64_t callStart = s.OutPos;
   // Nodes keep their positions counted from the last reset (EpochStart).
   const auto callStart32 = static_cast<std::uint32_t>(callStart - s.EpochStart);
-  // Output of earlier calls that is still in the window, just before this
-  // call's: [callStart - windowBack, callStart).
-  const std::uint32_t windowBack = s.WindowEnd == callStart ? s.WindowFill : 0;
-  const std::uint8_t* const window = Store->Window;
   // Positions from the reset are kept in 32 bits; they are exact and ordered
   // while the dictionary has produced less than 2^31 bytes since its reset.
-  // Otherwise, or without the window, every phrase is unwound.
-  const bool copies = window != nullptr && callStart + outputCapacity - s.EpochStart < (std::uint64_t{1} << 31);
+  // Otherwise every phrase is unwound.
+  const bool copies = callStart + outputCapacity - s.EpochStart < (std::uint64_t{1} << 31);
 
   const TNodeView nodes = store.View();
   TPhraseRun run{store.NodeCount, s.Current, s.FragLen};
@@ -202,7 +206,8 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   // so 64 bits hold them without wrapping, and node numbers in 64 bits index
   // without being widened. The empty asm below takes k's address, which keeps
   // the compiler from holding its members in registers.
-  TCallConsts k{grammar.NextWidth(), s.MaxFrag, callStart32, store.NodeLimit, 0, 0,
+  // held bytes of earlier output are there before output's first byte.
+  TCallConsts k{grammar.NextWidth(), s.MaxFrag, callStart32 > held ? callStart32 - held : 0, store.NodeLimit, 0, 0,
                 reinterpret_cast<std::uintptr_t>(output) - callStart32, nodes.Chars,
                 reinterpret_cast<std::uintptr_t>(in.End) - 8};
   k.FitAt = reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base;
@@ -217,8 +222,8 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   std::uint32_t v = 0;
   bool have = false;  // v is an item the fast loop took and left to the careful step
   while (dst != end) {
-    // ---- the fast loop: phrase codes of existing nodes whose phrase is in
-    // this call's output or in the window and fits the room.
+    // ---- the fast loop: phrase codes of existing nodes whose phrase is
+    // still held and fits the room.
     // (With 8 bytes of input left RefillEnd is a position in the block.)
     if (grammar.Expect == 0 && grammar.Opened && copies && run.Count < k.Limit && dst < fitEnd && in.CanRefill()) {
       assert(nodes.Length(run.Current) == run.FragLen);
@@ -251,23 +256,13 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
         // Where the phrase is now written; also right if the careful step
         // takes the code over.
         node[TNodeView::AtWord] = static_cast<std::uint32_t>(at);
-        const std::uint8_t* from;
-        if (was >= k.CallStart) {
-          from = reinterpret_cast<const std::uint8_t*>(k.Base + was);
-        } else if (k.CallStart - was <= windowBack && k.CallStart - was >= length &&
-                   (was & (WindowSize - 1)) + length <= WindowSize) {
-          from = window + (was & (WindowSize - 1));
-        } else {
-          v = static_cast<std::uint32_t>(code);
-          have = true;
-          break;
-        }
         const std::uint64_t next = at + length;
-        if (next > k.FitAt) {
+        if (was < k.Low || next > k.FitAt) {
           v = static_cast<std::uint32_t>(code);
           have = true;
           break;
         }
+        const auto* const from = reinterpret_cast<const std::uint8_t*>(k.Base + was);
         const std::uint8_t first = *from;
         CopyPhrase(reinterpret_cast<std::uint8_t*>(k.Base + at), from, length);
         const std::uint32_t fragLen = view.Length(current);
@@ -325,7 +320,8 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
           break;
         }
         length = run.FragLen + 1;
-        first = run.FragLen <= done32 ? dst[-static_cast<std::ptrdiff_t>(run.FragLen)] : FirstOf(nodes, run.Current);
+        first = run.FragLen <= done32 + held ? dst[-static_cast<std::ptrdiff_t>(run.FragLen)]
+                                             : FirstOf(nodes, run.Current);
         Follow(nodes, run, true, v, first, length, at);
         if (length > room) {
           oweCode = v;
@@ -349,7 +345,7 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
           run = TPhraseRun{FirstPhraseNode, RootNode, 0};
           s.EpochStart = callStart + done32;
           k.Base = reinterpret_cast<std::uintptr_t>(dst);
-          k.CallStart = 0;
+          k.Low = 0;
           k.FitAt = reinterpret_cast<std::uintptr_t>(fitEnd) - k.Base;
           break;
         case TItemKind::Byte: {
@@ -390,7 +386,6 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   s.Damaged = damaged;
   if (oweCode != NilNode) done += Owe(s, oweCode, oweAt, dst, outputCapacity - done);
   s.OutPos = callStart + done;
-  KeepInWindow(s, output, callStart, done);
   State = s;
   consumed = in.BytesUsed();
   produced = done;

@@ -25,18 +25,16 @@ struct TDecodeState {
   // links, and where the phrase starts.
   std::uint32_t OwedNode{};
   std::uint32_t OwedAt{};
-  std::uint32_t WindowFill{};
+  // The last bytes of output, this many, are held in the store's history
+  // buffer from its start, so that most codes are copied from where their
+  // phrase was last written instead of being unwound node by node.
+  std::uint32_t HistoryFill{};
   TItemGrammar Grammar{};  // the width in force and what the next item is
   bool Damaged{};
   // Output position of the next byte, and where the dictionary was last
-  // reset: the nodes' positions and the window's index count from there, in
-  // 32 bits. The store's window keeps the last WindowSize bytes of earlier
-  // calls' output (those before WindowEnd, WindowFill of them), so that most
-  // codes are copied from where their phrase was last written instead of
-  // being unwound node by node.
+  // reset: the nodes' positions count from there, in 32 bits.
   std::uint64_t OutPos{};
   std::uint64_t EpochStart{};
-  std::uint64_t WindowEnd{};
 };
 
 struct TDecoder {
@@ -66,8 +64,10 @@ private:
   // it for delivery and hands out what fits, DeliverOwed the rest later.
   std::uint32_t Owe(TDecodeState& s, std::uint32_t code, std::uint32_t at, std::uint8_t* out, std::uint32_t room);
   std::uint32_t DeliverOwed(TDecodeState& s, std::uint8_t* out, std::uint32_t room);
-  // Keeps the end of a call's output for the copies of later calls.
-  void KeepInWindow(TDecodeState& s, const std::uint8_t* output, std::uint64_t start, std::uint32_t length);
+  // DecodeBlock's work, written at output with held bytes of earlier output
+  // right before it.
+  bool DecodePiece(const std::uint8_t* input, std::uint32_t inputLength, std::uint32_t& consumed,
+                   std::uint8_t* output, std::uint32_t outputCapacity, std::uint32_t& produced, std::uint32_t held);
 };
 
 }  // namespace vorka

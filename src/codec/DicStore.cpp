@@ -1,20 +1,21 @@
 // Storage and reset of the node store.
 #include "DicStore.h"
 
-#include <cstring>
-#include <new>
+#include <algorithm>
+
+#include "../platform/Memory.h"
 
 namespace vorka {
 
 bool TDicNodes::Allocate(std::uint32_t n) {
   Release();
   const std::size_t count = n;
-  auto* words = new (std::nothrow) std::uint32_t[3 * count];
-  auto* chars = words != nullptr ? new (std::nothrow) std::uint8_t[count] : nullptr;
-  auto* marks = chars != nullptr ? new (std::nothrow) std::uint8_t[count] : nullptr;
+  auto* words = static_cast<std::uint32_t*>(platform::AllocateStorage(WordBytes(count)));
+  auto* chars = words != nullptr ? static_cast<std::uint8_t*>(platform::AllocateStorage(count)) : nullptr;
+  auto* marks = chars != nullptr ? static_cast<std::uint8_t*>(platform::AllocateStorage(count)) : nullptr;
   if (marks == nullptr) {
-    delete[] chars;
-    delete[] words;
+    platform::FreeStorage(chars, count);
+    platform::FreeStorage(words, WordBytes(count));
     return false;
   }
   Words = words;
@@ -27,9 +28,9 @@ bool TDicNodes::Allocate(std::uint32_t n) {
 }
 
 void TDicNodes::Release() {
-  delete[] Words;
-  delete[] NodeChar;
-  delete[] Marks;
+  platform::FreeStorage(Words, WordBytes(Slots));
+  platform::FreeStorage(NodeChar, Slots);
+  platform::FreeStorage(Marks, Slots);
   *this = TDicNodes{};
 }
 
@@ -53,18 +54,24 @@ bool TDicStore::Allocate(std::uint32_t dicSize) {
   if (dicSize < MinDictionarySize) dicSize = MinDictionarySize;
   if (dicSize > MaxDictionarySize) dicSize = MaxDictionarySize;
   if (!Nodes.Allocate(dicSize)) return false;
-  // The window is a help, not a need: without it the decoder unwinds every
-  // code node by node. Pages a packer never touches cost no memory.
-  Window = new (std::nothrow) std::uint8_t[WindowSize + CopySlack + 1];
-  if (Window != nullptr) std::memset(Window + WindowSize, 0, CopySlack + 1);
+  // The history is a help, not a need: without it the decoder copies only
+  // from a call's own output. Pages a packer never touches cost no memory.
+  Window = static_cast<std::uint8_t*>(platform::AllocateStorage(HistoryBytes));
   Size = dicSize;
   MaxFrag = asked;
   return true;
 }
 
+void TDicStore::ExpectUnpacking(std::uint64_t plainBytes, std::uint64_t codeBytes) {
+  // Every code is 9 bits or more and makes at most one node.
+  const std::uint64_t nodes = std::min<std::uint64_t>(Nodes.Slots, codeBytes * 8 / 9 + FirstPhraseNode);
+  platform::UseLargePages(Nodes.Words, TDicNodes::WordBytes(nodes));
+  platform::UseLargePages(Window, std::min<std::uint64_t>(plainBytes, HistoryBytes));
+}
+
 void TDicStore::Release() {
   Nodes.Release();
-  delete[] Window;
+  platform::FreeStorage(Window, HistoryBytes);
   *this = TDicStore{};
 }
 

@@ -59,6 +59,7 @@ struct TDicNodes {
   // Allocates storage for n nodes (n >= FirstPhraseNode); false, with no
   // storage, when memory is short.
   bool Allocate(std::uint32_t n);
+  static std::size_t WordBytes(std::size_t n) { return 3 * n * sizeof(std::uint32_t); }
   void Release();
 
   // Empties the store: nodes 0 to 2 only, their characters 0.
@@ -74,11 +75,14 @@ struct TDicNodes {
 // The storage of one dictionary and its settings, owned here and lent to
 // an encoder or the decoder by their Start. All zero means "no storage".
 struct TDicStore {
-  // The unpacker's window: the last WindowSize bytes of earlier calls'
-  // output, with room for copies that write past a phrase.
+  // The unpacker's history buffer: what it decodes goes here first, after
+  // the last WindowSize bytes or fewer of earlier output, StageSize bytes or
+  // more at a time, with room for copies that write past a phrase.
   static constexpr std::uint32_t WindowSize = std::uint32_t{1} << 18;
+  static constexpr std::uint32_t StageSize = std::uint32_t{1} << 19;
   // Copies move 16 bytes at a time and may write this far past a phrase.
   static constexpr std::uint32_t CopySlack = 15;
+  static constexpr std::size_t HistoryBytes = std::size_t{WindowSize} + StageSize + CopySlack + 1;
 
   TDicNodes Nodes{};
   std::uint8_t* Window{};
@@ -90,6 +94,11 @@ struct TDicStore {
   // fragment limit starts as dicSize.
   bool Allocate(std::uint32_t dicSize);
   void Release();
+
+  // Unpacking codeBytes of codes, of at most plainBytes: where that will write
+  // much of the storage, its pages are asked for large, which the system
+  // then gives in far fewer steps.
+  void ExpectUnpacking(std::uint64_t plainBytes, std::uint64_t codeBytes);
 
   std::uint32_t DictionarySize() const { return Size; }
   void SetMaxFragment(std::uint32_t n) { MaxFrag = n < MinFragmentLength ? MinFragmentLength : n; }

@@ -406,6 +406,9 @@ void TLZFile::CreateOutput() {
 }
 
 void TLZFile::UnpackData() {
+  const std::int64_t packedLength = platform::Length(PackedFile.File);
+  Store.ExpectUnpacking(Info.Left > 0 ? static_cast<std::uint64_t>(Info.Left) : 0,
+                        packedLength > 0 ? static_cast<std::uint64_t>(packedLength) : 0);
   Decoder.Start(Store);
   frame::TUnpacking unpacking{Decoder, Info.Left};
   // Header bytes still held are dropped: the code stream starts right after

@@ -3,6 +3,8 @@
 
 #include <cassert>
 
+#include "../platform/Memory.h"
+
 namespace vorka {
 namespace {
 
@@ -26,6 +28,8 @@ void THashIndex::Start(TDicNodes&) {
 
 void THashIndex::Open() {
   const std::uint32_t slots = Capacity < StartSlots ? Capacity : StartSlots;
+  // A region is cleared whole when it opens: large pages cost the least.
+  platform::UseLargePages(Table, std::size_t{slots} * 8);
   std::memset(Table, 0, std::size_t{slots} * 8);
   Regions = 1;
   RegionAt[0] = 0;
@@ -46,6 +50,7 @@ void THashIndex::Open() {
   const std::uint32_t left = Capacity - at;
   const bool last = left < std::uint64_t{3} * previous || k + 1 == MaxRegions;
   const std::uint32_t slots = last ? left : 2 * previous;
+  platform::UseLargePages(Table, (std::size_t{at} + slots) * 8);
   std::memset(Table + 2 * std::size_t{at}, 0, std::size_t{slots} * 8);
   RegionAt[k] = at;
   RegionSlots[k] = slots;

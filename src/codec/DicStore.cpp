@@ -10,16 +10,16 @@ namespace vorka {
 bool TDicNodes::Allocate(std::uint32_t n) {
   Release();
   const std::size_t count = n;
-  auto* words = static_cast<std::uint32_t*>(platform::AllocateStorage(WordBytes(count)));
-  auto* chars = words != nullptr ? static_cast<std::uint8_t*>(platform::AllocateStorage(count)) : nullptr;
-  auto* marks = chars != nullptr ? static_cast<std::uint8_t*>(platform::AllocateStorage(count)) : nullptr;
+  // The characters follow the words in one block, so that the large pages
+  // asked for unpacking cover both.
+  auto* block = static_cast<std::uint8_t*>(platform::AllocateStorage(BlockBytes(count)));
+  auto* marks = block != nullptr ? static_cast<std::uint8_t*>(platform::AllocateStorage(count)) : nullptr;
   if (marks == nullptr) {
-    platform::FreeStorage(chars, count);
-    platform::FreeStorage(words, WordBytes(count));
+    platform::FreeStorage(block, BlockBytes(count));
     return false;
   }
-  Words = words;
-  NodeChar = chars;
+  Words = reinterpret_cast<std::uint32_t*>(block);
+  NodeChar = block + WordBytes(count);
   Marks = marks;
   Slots = n;
   NodeLimit = n;
@@ -28,8 +28,7 @@ bool TDicNodes::Allocate(std::uint32_t n) {
 }
 
 void TDicNodes::Release() {
-  platform::FreeStorage(Words, WordBytes(Slots));
-  platform::FreeStorage(NodeChar, Slots);
+  platform::FreeStorage(Words, BlockBytes(Slots));
   platform::FreeStorage(Marks, Slots);
   *this = TDicNodes{};
 }
@@ -65,7 +64,8 @@ bool TDicStore::Allocate(std::uint32_t dicSize) {
 void TDicStore::ExpectUnpacking(std::uint64_t plainBytes, std::uint64_t codeBytes) {
   // Every code is 9 bits or more and makes at most one node.
   const std::uint64_t nodes = std::min<std::uint64_t>(Nodes.Slots, codeBytes * 8 / 9 + FirstPhraseNode);
-  platform::UseLargePages(Nodes.Words, TDicNodes::WordBytes(nodes));
+  platform::UseLargePages(Nodes.Words, nodes < Nodes.Slots ? TDicNodes::WordBytes(nodes)
+                                                            : TDicNodes::BlockBytes(Nodes.Slots));
   platform::UseLargePages(Window, std::min<std::uint64_t>(plainBytes, HistoryBytes));
 }
 

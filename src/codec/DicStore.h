@@ -60,6 +60,7 @@ struct TDicNodes {
   // storage, when memory is short.
   bool Allocate(std::uint32_t n);
   static std::size_t WordBytes(std::size_t n) { return 3 * n * sizeof(std::uint32_t); }
+  static std::size_t BlockBytes(std::size_t n) { return WordBytes(n) + n; }
   void Release();
 
   // Empties the store: nodes 0 to 2 only, their characters 0.

@@ -154,7 +154,7 @@ bool TDecoder::DecodeBlock(const std::uint8_t* input, std::uint32_t inputLength,
   consumed = 0;
   produced = 0;
   if (State.Damaged) return false;
-  std::uint8_t* const history = Store->Window;
+  std::uint8_t* const history = Store->History;
   if (history == nullptr) return DecodePiece(input, inputLength, consumed, output, outputCapacity, produced, 0);
   bool ok = true;
   while (ok && produced < outputCapacity) {

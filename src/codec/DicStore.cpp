@@ -55,7 +55,7 @@ bool TDicStore::Allocate(std::uint32_t dicSize) {
   if (!Nodes.Allocate(dicSize)) return false;
   // The history is a help, not a need: without it the decoder copies only
   // from a call's own output. Pages a packer never touches cost no memory.
-  Window = static_cast<std::uint8_t*>(platform::AllocateStorage(HistoryBytes));
+  History = static_cast<std::uint8_t*>(platform::AllocateStorage(HistoryBytes));
   Size = dicSize;
   MaxFrag = asked;
   return true;
@@ -66,12 +66,12 @@ void TDicStore::ExpectUnpacking(std::uint64_t plainBytes, std::uint64_t codeByte
   const std::uint64_t nodes = std::min<std::uint64_t>(Nodes.Slots, codeBytes * 8 / 9 + FirstPhraseNode);
   platform::UseLargePages(Nodes.Words, nodes < Nodes.Slots ? TDicNodes::WordBytes(nodes)
                                                             : TDicNodes::BlockBytes(Nodes.Slots));
-  platform::UseLargePages(Window, std::min<std::uint64_t>(plainBytes, HistoryBytes));
+  platform::UseLargePages(History, std::min<std::uint64_t>(plainBytes, HistoryBytes));
 }
 
 void TDicStore::Release() {
   Nodes.Release();
-  platform::FreeStorage(Window, HistoryBytes);
+  platform::FreeStorage(History, HistoryBytes);
   *this = TDicStore{};
 }
 

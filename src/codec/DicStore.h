@@ -1,7 +1,8 @@
 // The dictionary store: the nodes as parallel arrays indexed by node number,
-// the settings of the dictionary and the unpacker's window of recent output. A node is its
-// prefix's phrase followed by one character; nodes are numbered in the order
-// they are made, and the numbers are the phrase codes of the stream.
+// the settings of the dictionary and the unpacker's history of recent output.
+// A node is its prefix's phrase followed by one character; nodes are numbered
+// in the order they are made, and the numbers are the phrase codes of the
+// stream.
 //
 // The store holds the characters and lends the rest of its storage, 13 bytes a
 // node, to one direction at a time: to the packer's child index (TChildTrees
@@ -86,7 +87,7 @@ struct TDicStore {
   static constexpr std::size_t HistoryBytes = std::size_t{WindowSize} + StageSize + CopySlack + 1;
 
   TDicNodes Nodes{};
-  std::uint8_t* Window{};
+  std::uint8_t* History{};
   std::uint32_t Size{};
   std::uint32_t MaxFrag{};
 

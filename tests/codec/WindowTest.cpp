@@ -1,8 +1,9 @@
-// Unpacking copies most phrases from where they were last written: from the
-// current call's output or from a window of earlier calls' output. These
-// cases reach every source (this call, the window, wrapped window, straddling
-// the call boundary, too old) by streams larger than the window and by calls
-// whose sizes change from call to call.
+// Unpacking copies most phrases from where they were last written, in a
+// history buffer that holds the current call's output after the last
+// WindowSize bytes of earlier calls and slides when full. These cases reach
+// every source (this call, earlier calls, output slid away or too old) by
+// streams larger than the buffer and by calls whose sizes change from call to
+// call, or exceed the buffer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -55,6 +56,10 @@ TUnpacked UnpackCycling(test::TTreeCodec& codec, const std::vector<std::uint8_t>
     const bool ok = codec.DecodeBlock(stream.data() + r.Consumed, length, consumed, out.data(), room, produced);
     EXPECT_LE(consumed, length);
     EXPECT_LE(produced, room);
+    // With the rest of the stream at hand a call fills its room.
+    if (ok && length == stream.size() - r.Consumed) {
+      EXPECT_EQ(produced, room);
+    }
     r.Data.append(reinterpret_cast<const char*>(out.data()), produced);
     r.Consumed += consumed;
     if (!ok && codec.StreamDamaged()) {
@@ -78,6 +83,7 @@ TEST(DecodeWindow, LongStreamsUnpackExactlyWhateverTheCallSizes) {
   const TCycle cycles[] = {
       {"default blocks", {100000}, {100000}},
       {"larger than the window", {300000}, {1u << 20}},
+      {"larger than the history", {2000000}, {1u << 20}},
       {"tiny output", {16, 17, 15}, {100000}},
       {"changing", {1000, 70000, 17, 262144, 4099, 1}, {7, 100000, 3, 65536}},
       {"one input byte", {65536}, {1}},
@@ -122,8 +128,8 @@ TEST(DecodeWindow, PiecesLeaveTheDictionaryUsable) {
   }
   // Without the history (a help, not a need) phrases are copied only from
   // the call's own output.
-  platform::FreeStorage(codec.Store.Window, TDicStore::HistoryBytes);
-  codec.Store.Window = nullptr;
+  platform::FreeStorage(codec.Store.History, TDicStore::HistoryBytes);
+  codec.Store.History = nullptr;
   EXPECT_TRUE(UnpackCycling(codec, stream, input.size(), {4099}, {100000}).Data == input);
   codec.Done();
 }

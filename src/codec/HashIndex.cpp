@@ -16,6 +16,9 @@ void THashIndex::Attach(TDicNodes& d) {
   Table = d.Words;
   Capacity = static_cast<std::uint32_t>(std::uint64_t{d.Slots} * 3 / 2);
   Regions = 0;
+  // The first region is cleared whole when it opens: large pages cost the
+  // least, asked for before anything (a node's character) touches the block.
+  platform::UseLargePages(Table, std::size_t{Capacity < StartSlots ? Capacity : StartSlots} * 8);
 }
 
 void THashIndex::Start(TDicNodes&) {
@@ -28,8 +31,6 @@ void THashIndex::Start(TDicNodes&) {
 
 void THashIndex::Open() {
   const std::uint32_t slots = Capacity < StartSlots ? Capacity : StartSlots;
-  // A region is cleared whole when it opens: large pages cost the least.
-  platform::UseLargePages(Table, std::size_t{slots} * 8);
   std::memset(Table, 0, std::size_t{slots} * 8);
   Regions = 1;
   RegionAt[0] = 0;

@@ -7,20 +7,21 @@
 
 namespace vorka {
 
-bool TDicNodes::Allocate(std::uint32_t n) {
+bool TDicNodes::Allocate(std::uint32_t n, bool largePages) {
   Release();
   const std::size_t count = n;
   // The characters follow the words in one block, so that the large pages
   // asked for unpacking cover both.
-  auto* block = static_cast<std::uint8_t*>(platform::AllocateStorage(BlockBytes(count)));
-  auto* marks = block != nullptr ? static_cast<std::uint8_t*>(platform::AllocateStorage(count)) : nullptr;
+  auto* block = static_cast<std::uint8_t*>(platform::AllocateStorage(BlockBytes(count), largePages));
+  auto* marks = block != nullptr ? static_cast<std::uint8_t*>(platform::AllocateStorage(count, false)) : nullptr;
   if (marks == nullptr) {
-    platform::FreeStorage(block, BlockBytes(count));
+    platform::FreeStorage(block, BlockBytes(count), largePages);
     return false;
   }
   Words = reinterpret_cast<std::uint32_t*>(block);
   NodeChar = block + WordBytes(count);
   Marks = marks;
+  LargePages = largePages;
   Slots = n;
   NodeLimit = n;
   NodeCount = FirstPhraseNode;
@@ -28,9 +29,13 @@ bool TDicNodes::Allocate(std::uint32_t n) {
 }
 
 void TDicNodes::Release() {
-  platform::FreeStorage(Words, BlockBytes(Slots));
-  platform::FreeStorage(Marks, Slots);
+  platform::FreeStorage(Words, BlockBytes(Slots), LargePages);
+  platform::FreeStorage(Marks, Slots, false);
   *this = TDicNodes{};
+}
+
+void TDicNodes::ExpectWrites(std::size_t bytes) const {
+  if (LargePages) platform::UseLargePages(Words, bytes);
 }
 
 void TDicNodes::InitNodes(std::uint32_t limit) {
@@ -46,16 +51,16 @@ void TDicNodes::StartSpans() {
   }
 }
 
-bool TDicStore::Allocate(std::uint32_t dicSize) {
+bool TDicStore::Allocate(std::uint32_t dicSize, bool largePages) {
   Release();
   if (dicSize == 0) return false;
   const std::uint32_t asked = dicSize;
   if (dicSize < MinDictionarySize) dicSize = MinDictionarySize;
   if (dicSize > MaxDictionarySize) dicSize = MaxDictionarySize;
-  if (!Nodes.Allocate(dicSize)) return false;
+  if (!Nodes.Allocate(dicSize, largePages)) return false;
   // The history is a help, not a need: without it the decoder copies only
   // from a call's own output. Pages a packer never touches cost no memory.
-  History = static_cast<std::uint8_t*>(platform::AllocateStorage(HistoryBytes));
+  History = static_cast<std::uint8_t*>(platform::AllocateStorage(HistoryBytes, largePages));
   Size = dicSize;
   MaxFrag = asked;
   return true;
@@ -64,14 +69,14 @@ bool TDicStore::Allocate(std::uint32_t dicSize) {
 void TDicStore::ExpectUnpacking(std::uint64_t plainBytes, std::uint64_t codeBytes) {
   // Every code is 9 bits or more and makes at most one node.
   const std::uint64_t nodes = std::min<std::uint64_t>(Nodes.Slots, codeBytes * 8 / 9 + FirstPhraseNode);
-  platform::UseLargePages(Nodes.Words, nodes < Nodes.Slots ? TDicNodes::WordBytes(nodes)
-                                                            : TDicNodes::BlockBytes(Nodes.Slots));
-  platform::UseLargePages(History, std::min<std::uint64_t>(plainBytes, HistoryBytes));
+  Nodes.ExpectWrites(nodes < Nodes.Slots ? TDicNodes::WordBytes(nodes) : TDicNodes::BlockBytes(Nodes.Slots));
+  if (Nodes.LargePages) platform::UseLargePages(History, std::min<std::uint64_t>(plainBytes, HistoryBytes));
 }
 
 void TDicStore::Release() {
+  const bool largePages = Nodes.LargePages;
   Nodes.Release();
-  platform::FreeStorage(History, HistoryBytes);
+  platform::FreeStorage(History, HistoryBytes, largePages);
   *this = TDicStore{};
 }
 

@@ -56,13 +56,17 @@ struct TDicNodes {
   std::uint32_t* Words{};
   // 1 byte a node for the packer's index.
   std::uint8_t* Marks{};
+  bool LargePages{};  // the words and characters may have large pages
 
   // Allocates storage for n nodes (n >= FirstPhraseNode); false, with no
   // storage, when memory is short.
-  bool Allocate(std::uint32_t n);
+  bool Allocate(std::uint32_t n, bool largePages);
   static std::size_t WordBytes(std::size_t n) { return 3 * n * sizeof(std::uint32_t); }
   static std::size_t BlockBytes(std::size_t n) { return WordBytes(n) + n; }
   void Release();
+  // The first bytes of the words and characters will be written soon, much
+  // of them: large pages there, when the storage may have them.
+  void ExpectWrites(std::size_t bytes) const;
 
   // Empties the store: nodes 0 to 2 only, their characters 0.
   void InitNodes(std::uint32_t limit);
@@ -93,8 +97,8 @@ struct TDicStore {
 
   // Obtains the storage for dicSize entries (pulled into the legal range);
   // false, with no storage, when dicSize is 0 or memory is short. The
-  // fragment limit starts as dicSize.
-  bool Allocate(std::uint32_t dicSize);
+  // fragment limit starts as dicSize. largePages: see platform/Memory.h.
+  bool Allocate(std::uint32_t dicSize, bool largePages = false);
   void Release();
 
   // Unpacking codeBytes of codes, of at most plainBytes: where that will write

@@ -18,7 +18,8 @@ void THashIndex::Attach(TDicNodes& d) {
   Regions = 0;
   // The first region is cleared whole when it opens: large pages cost the
   // least, asked for before anything (a node's character) touches the block.
-  platform::UseLargePages(Table, std::size_t{Capacity < StartSlots ? Capacity : StartSlots} * 8);
+  LargePages = d.LargePages;
+  d.ExpectWrites(std::size_t{Capacity < StartSlots ? Capacity : StartSlots} * 8);
 }
 
 void THashIndex::Start(TDicNodes&) {
@@ -51,7 +52,7 @@ void THashIndex::Open() {
   const std::uint32_t left = Capacity - at;
   const bool last = left < std::uint64_t{3} * previous || k + 1 == MaxRegions;
   const std::uint32_t slots = last ? left : 2 * previous;
-  platform::UseLargePages(Table, (std::size_t{at} + slots) * 8);
+  if (LargePages) platform::UseLargePages(Table, (std::size_t{at} + slots) * 8);
   std::memset(Table + 2 * std::size_t{at}, 0, std::size_t{slots} * 8);
   RegionAt[k] = at;
   RegionSlots[k] = slots;

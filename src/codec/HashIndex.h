@@ -58,6 +58,7 @@ public:
   std::uint32_t MissChar{};     // 0x100 | the character that missed, or 0
   std::uint32_t MissSlot{};     // free entry of the newest region that ended its probe
   std::uint32_t RootChild[256]{};
+  bool LargePages{};  // the table's storage may have large pages
 
   void Attach(TDicNodes& d);
   // Empties the index. The table is cleared on its first use, so that an

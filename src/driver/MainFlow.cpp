@@ -79,6 +79,7 @@ void RunCommand(const TTestSettings& s) {
 
 int RunBench(const std::vector<std::string>& args, const std::string& exePath) {
   LZFile.Index = IndexFromEnvironment();
+  LZFile.LargePages = true;
   WriteBanner();
   ParseCommandLine(Settings, args, exePath);
   if (Settings.Command == cmdNone)

@@ -19,7 +19,7 @@ namespace fmt = lzformat;
 // Creation and release
 
 bool TLZFile::Init(std::uint32_t bufSize, std::uint32_t dicSize, std::uint32_t maxFrag) {
-  if (!Store.Allocate(dicSize)) {
+  if (!Store.Allocate(dicSize, LargePages)) {
     SetError(lzeNoDictionaryMemory);
     return false;
   }

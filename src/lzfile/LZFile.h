@@ -61,6 +61,9 @@ struct TLZFile {
   platform::TOutput Output{};
   std::uint16_t Version{};
   TChildIndex Index{};  // the packer's; may be changed between operations
+  // The dictionary asks for large pages (set before Init): for a process that
+  // runs one job, whose memory is fresh anyway; see platform/Memory.h.
+  bool LargePages{};
   TDicStore Store{};
   // One encoder per child index; an operation uses the one Index names.
   TTreeEncoder TreeEncoder{};

@@ -1,7 +1,8 @@
 #include "Memory.h"
 
 #include <cstdint>
-#include <new>
+#include <cstdlib>
+#include <cstring>
 
 #include <sys/mman.h>
 
@@ -9,9 +10,9 @@ namespace vorka::platform {
 namespace {
 
 constexpr std::size_t LargePage = std::size_t{2} << 20;
-constexpr std::size_t SmallPage = 4096;
-// Blocks from here on are rounded to whole large pages; the rounding is
-// address space only until written.
+// Blocks from here on, asked for with large pages, start on a large-page
+// boundary and are rounded up to whole large pages; the rounding is address
+// space only until written.
 constexpr std::size_t LargeBlock = std::size_t{256} << 10;
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -26,56 +27,46 @@ constexpr bool Checked = false;
 constexpr bool Checked = false;
 #endif
 
-std::size_t MappedLength(std::size_t bytes) {
-  const std::size_t unit = bytes >= LargeBlock ? LargePage : SmallPage;
-  return (bytes + unit - 1) / unit * unit;
-}
-
 }  // namespace
 
-void* AllocateStorage(std::size_t bytes) {
+// A large block is cut from a larger one at a large-page boundary, the
+// address of the larger one kept just before it.
+void* AllocateStorage(std::size_t bytes, bool largePages) {
   if (bytes == 0) return nullptr;
-  // Under the address sanitizer the heap's guards watch every access.
-  if constexpr (Checked) return new (std::nothrow) std::uint8_t[bytes]();
-  const std::size_t length = MappedLength(bytes);
-  if (length < bytes) return nullptr;
-  if (bytes >= LargeBlock) {
-    // Map a large page more and cut the ends off to align the block.
-    void* raw = ::mmap(nullptr, length + LargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw != MAP_FAILED) {
-      const auto at = reinterpret_cast<std::uintptr_t>(raw);
-      const std::uintptr_t start = (at + LargePage - 1) & ~(LargePage - 1);
-      if (start > at) ::munmap(raw, start - at);
-      ::munmap(reinterpret_cast<void*>(start + length), at + LargePage - start);
-      return reinterpret_cast<void*>(start);
-    }
-  }
-  // Near an address-space limit: no room to align.
-  void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : p;
+  // Under the address sanitizer the block is exactly as large as asked, so
+  // that its guards sit right behind it.
+  if (!largePages || bytes < LargeBlock || Checked) return std::malloc(bytes);
+  const std::size_t length = (bytes + LargePage - 1) / LargePage * LargePage;
+  if (length < bytes || length + LargePage < length) return nullptr;
+  auto* const raw = static_cast<std::uint8_t*>(std::malloc(length + LargePage));
+  if (raw == nullptr) return nullptr;
+  const auto at = reinterpret_cast<std::uintptr_t>(raw) + sizeof(void*);
+  auto* const p = raw + ((at + LargePage - 1) / LargePage * LargePage - reinterpret_cast<std::uintptr_t>(raw));
+  std::memcpy(p - sizeof(void*), &raw, sizeof raw);
+  return p;
 }
 
-void FreeStorage(void* p, std::size_t bytes) {
+void FreeStorage(void* p, std::size_t bytes, bool largePages) {
   if (p == nullptr) return;
-  if constexpr (Checked) {
-    delete[] static_cast<std::uint8_t*>(p);
-  } else {
-    ::munmap(p, MappedLength(bytes));
+  if (!largePages || bytes < LargeBlock || Checked) {
+    std::free(p);
+    return;
   }
+  void* raw = nullptr;
+  std::memcpy(&raw, static_cast<std::uint8_t*>(p) - sizeof(void*), sizeof raw);
+  std::free(raw);
 }
 
-void UseLargePages(void* p, std::size_t bytes) {
+void UseLargePages(void* block, std::size_t bytes) {
 #if defined(MADV_HUGEPAGE)
-  if constexpr (Checked) return;
-  const auto at = reinterpret_cast<std::uintptr_t>(p);
-  const std::uintptr_t start = (at + LargePage - 1) & ~(LargePage - 1);
-  const std::uintptr_t end = (at + bytes + LargePage - 1) & ~(LargePage - 1);
-  // Only whole large pages of the block: it is mapped up to a large-page
-  // boundary when it is large, and an unaligned start leaves no whole page.
-  if (p == nullptr || start != at || bytes < LargeBlock) return;
-  ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+  // Only a large block starts on a large page; it reaches up to the next
+  // large-page boundary.
+  if (Checked || block == nullptr || bytes < LargeBlock || reinterpret_cast<std::uintptr_t>(block) % LargePage != 0) {
+    return;
+  }
+  ::madvise(block, (bytes + LargePage - 1) / LargePage * LargePage, MADV_HUGEPAGE);
 #else
-  (void)p;
+  (void)block;
   (void)bytes;
 #endif
 }

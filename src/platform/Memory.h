@@ -1,21 +1,25 @@
-// Storage for the dictionary's large arrays, taken from the system directly.
+// Storage for the dictionary's large arrays.
 #pragma once
 
 #include <cstddef>
 
 namespace vorka::platform {
 
-// Zero-filled storage of bytes bytes, touched lazily: pages cost memory only
-// once written. nullptr when the system refuses (an address-space limit).
-// Large blocks start on a large-page boundary, so that UseLargePages can work.
-void* AllocateStorage(std::size_t bytes);
-// Gives back what AllocateStorage gave, with the same bytes.
-void FreeStorage(void* p, std::size_t bytes);
+// Storage of bytes bytes, not cleared; nullptr when there is none (0 bytes,
+// or an address-space limit). From the C heap, so that a process that
+// allocates again gets back pages it has already touched. With largePages a
+// large block starts on a large-page boundary, so that UseLargePages can
+// work; that costs up to two large pages of address space, and is for a
+// process whose storage is fresh anyway (one job, then the end).
+void* AllocateStorage(std::size_t bytes, bool largePages);
+// Gives back what AllocateStorage gave, with the same bytes and largePages.
+void FreeStorage(void* p, std::size_t bytes, bool largePages);
 
-// Asks for large pages over the first bytes of a block of AllocateStorage,
-// where the system has them. A large page is cleared whole at its first
-// touch, which costs about what 20 small pages' first touches cost here;
-// ask only where much of each 2 MiB will be written.
-void UseLargePages(void* p, std::size_t bytes);
+// Asks for large pages over the first bytes of a block that AllocateStorage
+// gave with largePages, where the system has them and they are not touched
+// yet. A large page is cleared whole at its first touch, which costs about
+// what 20 small pages' first touches cost; ask only where much of each 2 MiB
+// will be written.
+void UseLargePages(void* block, std::size_t bytes);
 
 }  // namespace vorka::platform

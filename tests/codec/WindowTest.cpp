@@ -128,7 +128,7 @@ TEST(DecodeWindow, PiecesLeaveTheDictionaryUsable) {
   }
   // Without the history (a help, not a need) phrases are copied only from
   // the call's own output.
-  platform::FreeStorage(codec.Store.History, TDicStore::HistoryBytes);
+  platform::FreeStorage(codec.Store.History, TDicStore::HistoryBytes, codec.Store.Nodes.LargePages);
   codec.Store.History = nullptr;
   EXPECT_TRUE(UnpackCycling(codec, stream, input.size(), {4099}, {100000}).Data == input);
   codec.Done();

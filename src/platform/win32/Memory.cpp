@@ -1,17 +1,12 @@
 #include "../Memory.h"
 
-#include <windows.h>
+#include <cstdlib>
 
 namespace vorka::platform {
 
-void* AllocateStorage(std::size_t bytes) {
-  if (bytes == 0) return nullptr;
-  return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-}
+void* AllocateStorage(std::size_t bytes, bool) { return bytes == 0 ? nullptr : std::malloc(bytes); }
 
-void FreeStorage(void* p, std::size_t) {
-  if (p != nullptr) VirtualFree(p, 0, MEM_RELEASE);
-}
+void FreeStorage(void* p, std::size_t, bool) { std::free(p); }
 
 // Large pages on Windows need a privilege an ordinary user lacks.
 void UseLargePages(void*, std::size_t) {}

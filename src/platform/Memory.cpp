@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include <sys/mman.h>
 
@@ -29,8 +28,9 @@ constexpr bool Checked = false;
 
 }  // namespace
 
-// A large block is cut from a larger one at a large-page boundary, the
-// address of the larger one kept just before it.
+// A large block with large pages is mapped on its own, a large page more
+// than it needs, and the ends are cut off to align it; nothing is written
+// outside the block, so no page is touched before the caller's first write.
 void* AllocateStorage(std::size_t bytes, bool largePages) {
   if (bytes == 0) return nullptr;
   // Under the address sanitizer the block is exactly as large as asked, so
@@ -38,12 +38,17 @@ void* AllocateStorage(std::size_t bytes, bool largePages) {
   if (!largePages || bytes < LargeBlock || Checked) return std::malloc(bytes);
   const std::size_t length = (bytes + LargePage - 1) / LargePage * LargePage;
   if (length < bytes || length + LargePage < length) return nullptr;
-  auto* const raw = static_cast<std::uint8_t*>(std::malloc(length + LargePage));
-  if (raw == nullptr) return nullptr;
-  const auto at = reinterpret_cast<std::uintptr_t>(raw) + sizeof(void*);
-  auto* const p = raw + ((at + LargePage - 1) / LargePage * LargePage - reinterpret_cast<std::uintptr_t>(raw));
-  std::memcpy(p - sizeof(void*), &raw, sizeof raw);
-  return p;
+  void* raw = ::mmap(nullptr, length + LargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw != MAP_FAILED) {
+    const auto at = reinterpret_cast<std::uintptr_t>(raw);
+    const std::uintptr_t start = (at + LargePage - 1) & ~(LargePage - 1);
+    if (start > at) ::munmap(raw, start - at);
+    ::munmap(reinterpret_cast<void*>(start + length), at + LargePage - start);
+    return reinterpret_cast<void*>(start);
+  }
+  // Near an address-space limit: no room to align.
+  raw = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return raw == MAP_FAILED ? nullptr : raw;
 }
 
 void FreeStorage(void* p, std::size_t bytes, bool largePages) {
@@ -52,9 +57,7 @@ void FreeStorage(void* p, std::size_t bytes, bool largePages) {
     std::free(p);
     return;
   }
-  void* raw = nullptr;
-  std::memcpy(&raw, static_cast<std::uint8_t*>(p) - sizeof(void*), sizeof raw);
-  std::free(raw);
+  ::munmap(p, (bytes + LargePage - 1) / LargePage * LargePage);
 }
 
 void UseLargePages(void* block, std::size_t bytes) {

@@ -8,9 +8,9 @@ namespace vorka::platform {
 // Storage of bytes bytes, not cleared; nullptr when there is none (0 bytes,
 // or an address-space limit). From the C heap, so that a process that
 // allocates again gets back pages it has already touched. With largePages a
-// large block starts on a large-page boundary, so that UseLargePages can
-// work; that costs up to two large pages of address space, and is for a
-// process whose storage is fresh anyway (one job, then the end).
+// large block is mapped from the system on its own and starts on a
+// large-page boundary, so that UseLargePages can work: for a process whose
+// storage is fresh anyway (one job, then the end).
 void* AllocateStorage(std::size_t bytes, bool largePages);
 // Gives back what AllocateStorage gave, with the same bytes and largePages.
 void FreeStorage(void* p, std::size_t bytes, bool largePages);

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/ChildProcess.h"
+
 namespace vorka {
 namespace {
 
@@ -33,18 +35,10 @@ TEST(PlatformMemory, BlocksKeepWhatIsWritten) {
   }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VORKA_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VORKA_TEST_ASAN 1
-#endif
-#endif
-
 TEST(PlatformMemory, AnImpossibleSizeIsRefused) {
-#ifdef VORKA_TEST_ASAN
-  GTEST_SKIP() << "the address sanitizer's heap reports such a request instead of refusing it";
-#endif
+  if (test::UnderAddressSanitizer()) {
+    GTEST_SKIP() << "the address sanitizer's heap reports such a request instead of refusing it";
+  }
   // More than any address space has: a null result, not a crash.
   for (const bool large : {false, true}) {
     EXPECT_EQ(platform::AllocateStorage(std::size_t{1} << 62, large), nullptr);

@@ -216,7 +216,6 @@ int UnpackMemory(const void* packed, std::size_t packedSize, std::vector<std::ui
     if (!store.Allocate(dicSize)) return lzeNoDictionaryMemory;
     const TStoreGuard guard{store};
     store.SetMaxFragment(params.MaxFrag);
-    store.ExpectUnpacking(static_cast<std::uint64_t>(left), codeBytes);
     TDecoder decoder;
     decoder.Start(store);
 

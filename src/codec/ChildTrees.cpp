@@ -189,7 +189,7 @@ void TChildTrees::InsertNode(const TDicNodes& d, std::uint32_t n, std::uint32_t*
   Insert({NodeLinks, NodeBit, d.NodeChar}, n, slot);
 }
 
-void TChildTrees::Attach(TDicNodes& d) {
+void TChildTrees::Attach(TDicNodes& d, std::uint64_t) {
   NodeLinks = d.Words;
   NodeRoot = d.Words + 2 * std::size_t{d.Slots};
   NodeBit = d.Marks;

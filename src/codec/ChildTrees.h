@@ -30,7 +30,9 @@ public:
   // load.
   std::uint32_t RootChild[256]{};
 
-  void Attach(TDicNodes& d);
+  // The trees touch their storage only as nodes are made: the stream's
+  // length does not matter.
+  void Attach(TDicNodes& d, std::uint64_t inputBytes);
   // Empties the index after the store's InitNodes.
   void Start(TDicNodes& d);
 

@@ -7,19 +7,19 @@
 
 namespace vorka {
 
-bool TDicNodes::Allocate(std::uint32_t n, bool largePages) {
+bool TDicNodes::Allocate(std::uint32_t n, std::size_t lead, bool largePages) {
   Release();
-  const std::size_t count = n;
-  // The characters follow the words in one block, so that the large pages
-  // asked for unpacking cover both.
-  auto* block = static_cast<std::uint8_t*>(platform::AllocateStorage(BlockBytes(count), largePages));
-  auto* marks = block != nullptr ? static_cast<std::uint8_t*>(platform::AllocateStorage(count, false)) : nullptr;
+  const std::size_t bytes = lead + WordBytes(n) + n;
+  auto* block = static_cast<std::uint8_t*>(platform::AllocateStorage(bytes, largePages));
+  auto* marks = block != nullptr ? static_cast<std::uint8_t*>(platform::AllocateStorage(n, false)) : nullptr;
   if (marks == nullptr) {
-    platform::FreeStorage(block, BlockBytes(count), largePages);
+    platform::FreeStorage(block, bytes, largePages);
     return false;
   }
-  Words = reinterpret_cast<std::uint32_t*>(block);
-  NodeChar = block + WordBytes(count);
+  Block = block;
+  Lead = lead;
+  Words = reinterpret_cast<std::uint32_t*>(block + lead);
+  NodeChar = block + lead + WordBytes(n);
   Marks = marks;
   LargePages = largePages;
   Slots = n;
@@ -29,13 +29,13 @@ bool TDicNodes::Allocate(std::uint32_t n, bool largePages) {
 }
 
 void TDicNodes::Release() {
-  platform::FreeStorage(Words, BlockBytes(Slots), LargePages);
+  platform::FreeStorage(Block, BlockBytes(), LargePages);
   platform::FreeStorage(Marks, Slots, false);
   *this = TDicNodes{};
 }
 
 void TDicNodes::ExpectWrites(std::size_t bytes) const {
-  if (LargePages) platform::UseLargePages(Words, bytes);
+  if (LargePages) platform::UseLargePages(Block, bytes);
 }
 
 void TDicNodes::InitNodes(std::uint32_t limit) {
@@ -57,26 +57,30 @@ bool TDicStore::Allocate(std::uint32_t dicSize, bool largePages) {
   const std::uint32_t asked = dicSize;
   if (dicSize < MinDictionarySize) dicSize = MinDictionarySize;
   if (dicSize > MaxDictionarySize) dicSize = MaxDictionarySize;
-  if (!Nodes.Allocate(dicSize, largePages)) return false;
-  // The history is a help, not a need: without it the decoder copies only
-  // from a call's own output. Pages a packer never touches cost no memory.
-  History = static_cast<std::uint8_t*>(platform::AllocateStorage(HistoryBytes, largePages));
+  // The history leads the block: a packer never writes it unless its index
+  // takes it, and pages never written cost no memory.
+  if (!Nodes.Allocate(dicSize, HistorySpan, largePages)) return false;
+  History = Nodes.Block;
   Size = dicSize;
   MaxFrag = asked;
   return true;
 }
 
 void TDicStore::ExpectUnpacking(std::uint64_t plainBytes, std::uint64_t codeBytes) {
-  // Every code is 9 bits or more and makes at most one node.
+  // Every code is 9 bits or more and makes at most one node. The history is
+  // written as far as the output goes, the words as far as the nodes go.
   const std::uint64_t nodes = std::min<std::uint64_t>(Nodes.Slots, codeBytes * 8 / 9 + FirstPhraseNode);
-  Nodes.ExpectWrites(nodes < Nodes.Slots ? TDicNodes::WordBytes(nodes) : TDicNodes::BlockBytes(Nodes.Slots));
-  if (Nodes.LargePages) platform::UseLargePages(History, std::min<std::uint64_t>(plainBytes, HistoryBytes));
+  const std::uint64_t history = std::min<std::uint64_t>(plainBytes, HistoryBytes);
+  const std::uint64_t words = TDicNodes::WordBytes(nodes);
+  if (words >= platform::LargePagesFrom) {
+    Nodes.ExpectWrites(nodes < Nodes.Slots ? Nodes.Lead + words : Nodes.BlockBytes());
+  } else {
+    Nodes.ExpectWrites(history);
+  }
 }
 
 void TDicStore::Release() {
-  const bool largePages = Nodes.LargePages;
   Nodes.Release();
-  platform::FreeStorage(History, HistoryBytes, largePages);
   *this = TDicStore{};
 }
 

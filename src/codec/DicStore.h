@@ -4,12 +4,14 @@
 // in the order they are made, and the numbers are the phrase codes of the
 // stream.
 //
-// The store holds the characters and lends the rest of its storage, 13 bytes a
-// node, to one direction at a time: to the packer's child index (TChildTrees
-// or THashIndex), or to the unpacker, which keeps each node's prefix and where
-// its phrase was last written. The storage is obtained once, in Allocate, and
-// is touched only as nodes are made, so a start or a reset costs what the
-// dictionary has used, not what it could hold.
+// The store holds the characters and lends the rest of its storage to one
+// direction at a time: to the unpacker, which keeps its history of output and
+// each node's prefix and where its phrase was last written (12 bytes a node);
+// or to the packer's child index: TChildTrees takes 13 bytes a node, and
+// THashIndex the history and the words together, one span, as its table. The
+// storage is obtained once, in Allocate, and is touched only as it is used,
+// so a start or a reset costs what the dictionary has used, not what it
+// could hold.
 #pragma once
 
 #include <cassert>
@@ -56,16 +58,21 @@ struct TDicNodes {
   std::uint32_t* Words{};
   // 1 byte a node for the packer's index.
   std::uint8_t* Marks{};
-  bool LargePages{};  // the words and characters may have large pages
+  // The whole block: Lead bytes the nodes do not use, then the words, then
+  // the characters. The lead and the words are one span for the packer.
+  std::uint8_t* Block{};
+  std::size_t Lead{};
+  bool LargePages{};  // the block may have large pages
 
-  // Allocates storage for n nodes (n >= FirstPhraseNode); false, with no
-  // storage, when memory is short.
-  bool Allocate(std::uint32_t n, bool largePages);
+  // Allocates storage for n nodes (n >= FirstPhraseNode) after lead bytes of
+  // the caller's; false, with no storage, when memory is short.
+  bool Allocate(std::uint32_t n, std::size_t lead, bool largePages);
   static std::size_t WordBytes(std::size_t n) { return 3 * n * sizeof(std::uint32_t); }
-  static std::size_t BlockBytes(std::size_t n) { return WordBytes(n) + n; }
+  std::size_t SpanBytes() const { return Lead + WordBytes(Slots); }
+  std::size_t BlockBytes() const { return SpanBytes() + Slots; }
   void Release();
-  // The first bytes of the words and characters will be written soon, much
-  // of them: large pages there, when the storage may have them.
+  // The first bytes of the block will be written soon, much of them: large
+  // pages there, when the storage may have them.
   void ExpectWrites(std::size_t bytes) const;
 
   // Empties the store: nodes 0 to 2 only, their characters 0.
@@ -89,9 +96,12 @@ struct TDicStore {
   // Copies move 16 bytes at a time and may write this far past a phrase.
   static constexpr std::uint32_t CopySlack = 15;
   static constexpr std::size_t HistoryBytes = std::size_t{WindowSize} + StageSize + CopySlack + 1;
+  // The history leads the nodes' block, whole cache lines, so that the words
+  // after it stay aligned.
+  static constexpr std::size_t HistorySpan = (HistoryBytes + 63) / 64 * 64;
 
   TDicNodes Nodes{};
-  std::uint8_t* History{};
+  std::uint8_t* History{};  // the lead of the nodes' block; nullptr: none
   std::uint32_t Size{};
   std::uint32_t MaxFrag{};
 

@@ -71,10 +71,10 @@ template <class TEmit>
 }  // namespace
 
 template <class TIndex>
-void TEncoderOf<TIndex>::Start(TDicStore& store) {
+void TEncoderOf<TIndex>::Start(TDicStore& store, std::uint64_t inputBytes) {
   Store = &store;
   Nodes = store.Nodes;
-  Index.Attach(Nodes);
+  Index.Attach(Nodes, inputBytes);
   Queue.Count = 0;
   Queue.Next = 0;
   Bits.Clear();

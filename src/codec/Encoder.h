@@ -55,8 +55,9 @@ struct TEncoderOf {
   TBitBuf Bits{};  // the bits carried between blocks
 
   // Begins a stream over the store's storage with its fragment limit; the
-  // store must have storage.
-  void Start(TDicStore& store);
+  // store must have storage. inputBytes: the most the stream will pack, when
+  // known, so that the index prepares no more than it can use.
+  void Start(TDicStore& store, std::uint64_t inputBytes = UnknownInput);
 
   // Packs input into output. A call with inputLength 0 ends the stream; call
   // it until it writes less than a full block. Result: true when input was

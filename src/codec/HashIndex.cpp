@@ -1,6 +1,7 @@
 // The hash child index: probing, insertion and the regions of its table.
 #include "HashIndex.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "../platform/Memory.h"
@@ -12,14 +13,19 @@ constexpr std::uint32_t kNever = 0xFFFFFFFFu;
 
 }  // namespace
 
-void THashIndex::Attach(TDicNodes& d) {
-  Table = d.Words;
-  Capacity = static_cast<std::uint32_t>(std::uint64_t{d.Slots} * 3 / 2);
+void THashIndex::Attach(TDicNodes& d, std::uint64_t inputBytes) {
+  Table = reinterpret_cast<std::uint32_t*>(d.Block);
+  Capacity = static_cast<std::uint32_t>(std::min<std::uint64_t>(d.SpanBytes() / 8, std::uint64_t{d.Slots} * MaxLoad));
   Regions = 0;
+  // Each byte places at most one entry. With large pages, a region past the
+  // cost of one large page in small pages takes a large page whole.
+  std::uint64_t first = std::max<std::uint64_t>(MinFirstSlots, std::min<std::uint64_t>(inputBytes, d.Slots) * MaxLoad);
+  if (d.LargePages && first * 8 >= platform::LargePageCost) first = StartSlots;
+  FirstSlots = static_cast<std::uint32_t>(std::min<std::uint64_t>({first, Capacity, StartSlots}));
   // The first region is cleared whole when it opens: large pages cost the
   // least, asked for before anything (a node's character) touches the block.
   LargePages = d.LargePages;
-  d.ExpectWrites(std::size_t{Capacity < StartSlots ? Capacity : StartSlots} * 8);
+  d.ExpectWrites(std::size_t{FirstSlots} * 8);
 }
 
 void THashIndex::Start(TDicNodes&) {
@@ -31,7 +37,7 @@ void THashIndex::Start(TDicNodes&) {
 }
 
 void THashIndex::Open() {
-  const std::uint32_t slots = Capacity < StartSlots ? Capacity : StartSlots;
+  const std::uint32_t slots = FirstSlots;
   std::memset(Table, 0, std::size_t{slots} * 8);
   Regions = 1;
   RegionAt[0] = 0;

@@ -15,6 +15,8 @@ inline constexpr std::uint32_t MinDictionarySize = 500;
 inline constexpr std::uint32_t MaxDictionarySize = 268435326;  // 0x0FFFFF7E
 inline constexpr std::uint32_t MinFragmentLength = 4;
 inline constexpr std::uint8_t MaxCodeWidth = 28;
+// A stream's length when it is not known in advance.
+inline constexpr std::uint64_t UnknownInput = ~std::uint64_t{0};
 
 // Node 0 is the empty link and the search sentinel; node 1 is never used;
 // node 2 is the empty phrase, the root of every prefix chain.

@@ -114,7 +114,8 @@ template <class TEncoder, class TIn, class TOut>
 std::uint8_t Pack(TEncoder& encoder, TDicStore& store, const lzformat::TInfoFields& info, TIn& in, TOut& out) {
   std::uint8_t code = WriteHead(out, store.DictionarySize(), store.MaxFragment(), info);
   if (code != lzeNone) return code;
-  encoder.Start(store);
+  // The source holds no more than its recorded size.
+  encoder.Start(store, info.Size >= 0 ? static_cast<std::uint64_t>(info.Size) : UnknownInput);
   for (;;) {
     const std::uint8_t* piece = nullptr;
     std::uint32_t length = 0;

@@ -8,11 +8,10 @@
 namespace vorka::platform {
 namespace {
 
+// Blocks of LargePagesFrom bytes or more, asked for with large pages, start
+// on a large-page boundary and are rounded up to whole large pages; the
+// rounding is address space only until written.
 constexpr std::size_t LargePage = std::size_t{2} << 20;
-// Blocks from here on, asked for with large pages, start on a large-page
-// boundary and are rounded up to whole large pages; the rounding is address
-// space only until written.
-constexpr std::size_t LargeBlock = std::size_t{256} << 10;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool Checked = true;
@@ -35,7 +34,7 @@ void* AllocateStorage(std::size_t bytes, bool largePages) {
   if (bytes == 0) return nullptr;
   // Under the address sanitizer the block is exactly as large as asked, so
   // that its guards sit right behind it.
-  if (!largePages || bytes < LargeBlock || Checked) return std::malloc(bytes);
+  if (!largePages || bytes < LargePagesFrom || Checked) return std::malloc(bytes);
   const std::size_t length = (bytes + LargePage - 1) / LargePage * LargePage;
   if (length < bytes || length + LargePage < length) return nullptr;
   void* raw = ::mmap(nullptr, length + LargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -53,7 +52,7 @@ void* AllocateStorage(std::size_t bytes, bool largePages) {
 
 void FreeStorage(void* p, std::size_t bytes, bool largePages) {
   if (p == nullptr) return;
-  if (!largePages || bytes < LargeBlock || Checked) {
+  if (!largePages || bytes < LargePagesFrom || Checked) {
     std::free(p);
     return;
   }
@@ -64,7 +63,7 @@ void UseLargePages(void* block, std::size_t bytes) {
 #if defined(MADV_HUGEPAGE)
   // Only a large block starts on a large page; it reaches up to the next
   // large-page boundary.
-  if (Checked || block == nullptr || bytes < LargeBlock || reinterpret_cast<std::uintptr_t>(block) % LargePage != 0) {
+  if (Checked || block == nullptr || bytes < LargePagesFrom || reinterpret_cast<std::uintptr_t>(block) % LargePage != 0) {
     return;
   }
   ::madvise(block, (bytes + LargePage - 1) / LargePage * LargePage, MADV_HUGEPAGE);

@@ -19,11 +19,12 @@ inline const std::uint8_t* Bytes(const std::string& s) {
 }
 
 // Packs data with input blocks of inBlock bytes and output blocks of outBlock
-// bytes (the encoder's own contract asks for output blocks of 1000 or more).
+// bytes (the encoder's own contract asks for output blocks of 1000 or more);
+// stated: the length the stream is started with.
 template <class TCodec>
-std::vector<std::uint8_t> PackAll(TCodec& codec, const std::string& data,
-                                         std::uint32_t inBlock, std::uint32_t outBlock) {
-  codec.StartPacking();
+std::vector<std::uint8_t> PackAll(TCodec& codec, const std::string& data, std::uint32_t inBlock,
+                                  std::uint32_t outBlock, std::uint64_t stated = UnknownInput) {
+  codec.StartPacking(stated);
   std::vector<std::uint8_t> stream;
   std::vector<std::uint8_t> out(outBlock);
   std::size_t pos = 0;

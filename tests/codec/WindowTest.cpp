@@ -126,9 +126,7 @@ TEST(DecodeWindow, PiecesLeaveTheDictionaryUsable) {
     ASSERT_FALSE(r.Damaged);
     EXPECT_TRUE(r.Data == input);
   }
-  // Without the history (a help, not a need) phrases are copied only from
-  // the call's own output.
-  platform::FreeStorage(codec.Store.History, TDicStore::HistoryBytes, codec.Store.Nodes.LargePages);
+  // Without the history phrases are copied only from the call's own output.
   codec.Store.History = nullptr;
   EXPECT_TRUE(UnpackCycling(codec, stream, input.size(), {4099}, {100000}).Data == input);
   codec.Done();

@@ -36,7 +36,7 @@ struct TCodec {
   std::uint32_t DictionarySize() const { return Store.DictionarySize(); }
   std::uint32_t MaxFragment() const { return Store.MaxFragment(); }
   TDicNodes& Nodes() { return Encoder.Nodes; }  // as the encoder counts them
-  void StartPacking() { Encoder.Start(Store); }
+  void StartPacking(std::uint64_t inputBytes = UnknownInput) { Encoder.Start(Store, inputBytes); }
   void StartUnpacking() { Decoder.Start(Store); }
   bool EncodeBlock(const std::uint8_t* in, std::uint32_t inLength, std::uint32_t& consumed, std::uint8_t* out,
                    std::uint32_t outCapacity, std::uint32_t& written) {

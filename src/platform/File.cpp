@@ -458,6 +458,12 @@ bool CommitOutput(TFile& file, TOutput& out, bool restore, std::int32_t attr, st
   // Linux releases the descriptor even when close reports EINTR: never retry.
   bool ok = ::close(fd) == 0;
   if (out.Mode == omReplace) {
+    // A target this run created empty goes first, so that the rename
+    // replaces nothing: a rename over a file makes ext4 start writing the new
+    // data out at once (its auto_da_alloc), a cost a new output need not pay,
+    // and its disk's completions land on whatever runs next. The name is
+    // free for an instant, as it was before the run.
+    if (ok) RemoveCreatedTarget(out);
     if (ok) ok = ::renameat(out.Folder, out.Temp, out.Folder, out.Target) == 0;
     if (!ok) ::unlinkat(out.Folder, out.Temp, 0);
   }

@@ -24,7 +24,6 @@ void THashIndex::Attach(TDicNodes& d, std::uint64_t inputBytes) {
   FirstSlots = static_cast<std::uint32_t>(std::min<std::uint64_t>({first, Capacity, StartSlots}));
   // The first region is cleared whole when it opens: large pages cost the
   // least, asked for before anything (a node's character) touches the block.
-  LargePages = d.LargePages;
   d.ExpectWrites(std::size_t{FirstSlots} * 8);
 }
 
@@ -51,14 +50,14 @@ void THashIndex::Open() {
 // The next region, twice the newest; the last one takes all that is left
 // (never less than the newest, so it too stays under two thirds full). Out
 // of line, so that an insertion needs no stack frame.
-[[gnu::noinline]] void THashIndex::OpenRegion() {
+[[gnu::noinline]] void THashIndex::OpenRegion(const TDicNodes& d) {
   const std::uint32_t k = Regions;
   const std::uint32_t at = RegionAt[k - 1] + RegionSlots[k - 1];
   const std::uint32_t previous = RegionSlots[k - 1];
   const std::uint32_t left = Capacity - at;
   const bool last = left < std::uint64_t{3} * previous || k + 1 == MaxRegions;
   const std::uint32_t slots = last ? left : 2 * previous;
-  if (LargePages) platform::UseLargePages(Table, (std::size_t{at} + slots) * 8);
+  d.ExpectWrites((std::size_t{at} + slots) * 8);
   std::memset(Table + 2 * std::size_t{at}, 0, std::size_t{slots} * 8);
   RegionAt[k] = at;
   RegionSlots[k] = slots;
@@ -169,7 +168,7 @@ std::uint32_t THashIndex::FindChildOf(TDicNodes& d, std::uint32_t parent, std::u
     if (++i == end) i = at;
   }
   SetEntry(i, Key(parent, c) << NodeBits | n);
-  Placed(n, h);
+  Placed(d, n, h);
   return n;
 }
 

@@ -71,7 +71,6 @@ public:
   std::uint32_t MissChar{};     // 0x100 | the character that missed, or 0
   std::uint32_t MissSlot{};     // free entry of the newest region that ended its probe
   std::uint32_t RootChild[256]{};
-  bool LargePages{};  // the table's storage may have large pages
 
   // inputBytes: the most the stream will pack, or UnknownInput.
   void Attach(TDicNodes& d, std::uint64_t inputBytes);
@@ -152,14 +151,14 @@ private:
   }
 
   void Open();
-  void OpenRegion();
+  void OpenRegion(const TDicNodes& d);
   std::uint64_t HashOf(const TDicNodes& d, std::uint32_t node) const;
   std::uint64_t PathHash(const TDicNodes& d, std::uint32_t node) const;
   std::uint32_t Probe(std::uint32_t parent, std::uint32_t c, std::uint64_t h, std::uint32_t& free) const;
   std::uint32_t ScanRegions(const std::uint8_t* bytes, const std::uint8_t* p, const std::uint8_t* end,
                             std::uint32_t node, std::uint64_t h, std::uint32_t& current);
   std::uint32_t AddChildProbing(TDicNodes& d, std::uint8_t c, std::uint32_t parent, std::uint32_t n);
-  void Placed(std::uint32_t n, std::uint64_t h);
+  void Placed(const TDicNodes& d, std::uint32_t n, std::uint64_t h);
 };
 
 // The scan and the insertion are inline: the packer runs them once a phrase,
@@ -228,11 +227,11 @@ inline const std::uint8_t* THashIndex::Follow(const std::uint32_t* table, std::u
 
 // Node n, just entered with phrase hash h: the note names it, and the newest
 // region counts it.
-inline void THashIndex::Placed(std::uint32_t n, std::uint64_t h) {
+inline void THashIndex::Placed(const TDicNodes& d, std::uint32_t n, std::uint64_t h) {
   NoteNode = n;
   NoteHash = h;
   MissChar = 0;
-  if (++Used >= GrowAt) [[unlikely]] OpenRegion();
+  if (++Used >= GrowAt) [[unlikely]] OpenRegion(d);
 }
 
 // Only called for a character that parent does not have yet.
@@ -247,7 +246,7 @@ inline std::uint32_t THashIndex::AddChild(TDicNodes& d, std::uint8_t c, std::uin
   if (NoteNode != parent || MissChar != (0x100u | c)) return AddChildProbing(d, c, parent, n);
   assert(Entry(MissSlot) == 0);
   SetEntry(MissSlot, Key(parent, c) << NodeBits | n);
-  Placed(n, Extend(NoteHash, c));
+  Placed(d, n, Extend(NoteHash, c));
   return n;
 }
 

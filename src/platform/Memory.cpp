@@ -13,6 +13,8 @@ namespace {
 // rounding is address space only until written.
 constexpr std::size_t LargePage = std::size_t{2} << 20;
 
+std::size_t WholeLargePages(std::size_t bytes) { return (bytes + LargePage - 1) / LargePage * LargePage; }
+
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool Checked = true;
 #elif defined(__has_feature)
@@ -35,7 +37,7 @@ void* AllocateStorage(std::size_t bytes, bool largePages) {
   // Under the address sanitizer the block is exactly as large as asked, so
   // that its guards sit right behind it.
   if (!largePages || bytes < LargePagesFrom || Checked) return std::malloc(bytes);
-  const std::size_t length = (bytes + LargePage - 1) / LargePage * LargePage;
+  const std::size_t length = WholeLargePages(bytes);
   if (length < bytes || length + LargePage < length) return nullptr;
   void* raw = ::mmap(nullptr, length + LargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw != MAP_FAILED) {
@@ -56,7 +58,7 @@ void FreeStorage(void* p, std::size_t bytes, bool largePages) {
     std::free(p);
     return;
   }
-  ::munmap(p, (bytes + LargePage - 1) / LargePage * LargePage);
+  ::munmap(p, WholeLargePages(bytes));
 }
 
 void UseLargePages(void* block, std::size_t bytes) {
@@ -66,7 +68,7 @@ void UseLargePages(void* block, std::size_t bytes) {
   if (Checked || block == nullptr || bytes < LargePagesFrom || reinterpret_cast<std::uintptr_t>(block) % LargePage != 0) {
     return;
   }
-  ::madvise(block, (bytes + LargePage - 1) / LargePage * LargePage, MADV_HUGEPAGE);
+  ::madvise(block, WholeLargePages(bytes), MADV_HUGEPAGE);
 #else
   (void)block;
   (void)bytes;
